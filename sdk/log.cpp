@@ -1,0 +1,101 @@
+#include "log.h"
+#include "qnLimits.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Plain words that any thread may change at any time; atomics keep the
+// reads well defined without a lock.
+std::atomic<int32_t> categoryEnabled[QN_LOG_CATEGORY_COUNT];
+std::atomic<int32_t> categoryLevel[QN_LOG_CATEGORY_COUNT];
+std::atomic<QNDebugSink> logSink{nullptr};
+std::atomic<ConsoleSink> consoleSink{nullptr};
+
+} // namespace
+
+extern "C" QN_RET qnSetDebugSink(QNDebugSink sink)
+{
+    logSink.store(sink);
+    return QN_OK;
+}
+
+extern "C" void qnSetDebugLevel(int32_t category, int32_t enabled, int32_t level)
+{
+    if (category == QN_LOG_ALL_CATEGORIES) {
+        for (int i = 0; i < QN_LOG_CATEGORY_COUNT; ++i) {
+            categoryEnabled[i].store(enabled);
+            categoryLevel[i].store(level);
+        }
+    } else if (category >= 0 && category < QN_LOG_CATEGORY_COUNT) {
+        categoryEnabled[category].store(enabled);
+        categoryLevel[category].store(level);
+    }
+}
+
+bool debugEnabled(int category, int level)
+{
+    if (category < 0 || category >= QN_LOG_CATEGORY_COUNT || logSink.load() == nullptr)
+        return false;
+    return categoryEnabled[category].load() != 0 && categoryLevel[category].load() >= level;
+}
+
+extern "C" void qnDebugPrint(int32_t category, const char *text, int32_t level)
+{
+    QNDebugSink sink = logSink.load();
+    if (text != nullptr && sink != nullptr && debugEnabled(category, level))
+        sink(category, text, level);
+}
+
+void debugPrint(int category, const char *text, int level)
+{
+    qnDebugPrint(category, text, level);
+}
+
+void debugPrintf(int category, int level, const char *format, ...)
+{
+    if (!debugEnabled(category, level))
+        return;
+    char text[kLogLineMax];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    qnDebugPrint(category, text, level);
+}
+
+void consolePrint(const char *format, ...)
+{
+    // Console lines may carry a whole message; a short line stays on the
+    // stack (the server thread may have a small one), a long one goes to the heap.
+    char small[kLogLineMax];
+    std::string large;
+    const char *text = small;
+    va_list ap;
+    va_start(ap, format);
+    va_list again;
+    va_copy(again, ap);
+    int needed = std::vsnprintf(small, sizeof small, format, ap);
+    if (needed >= static_cast<int>(sizeof small)) {
+        large.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(large.data(), large.size(), format, again);
+        text = large.c_str();
+    }
+    va_end(again);
+    va_end(ap);
+    ConsoleSink sink = consoleSink.load();
+    if (sink != nullptr) {
+        sink(text);
+    } else {
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
+}
+
+void setConsoleSink(ConsoleSink sink)
+{
+    consoleSink.store(sink);
+}

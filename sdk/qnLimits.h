@@ -1,0 +1,35 @@
+// Every capacity of the stack's internal tables and buffers, in one place.
+// The public limits (names, values, arguments, entities) are in qnSdkApi.h.
+#pragma once
+
+#include "qnSdkApi.h"
+
+#include <cstddef>
+
+// One formatted log or console line that is built on the stack. Longer
+// console texts (whole messages) are formatted on the heap instead.
+inline constexpr size_t kLogLineMax = 1024;
+
+// Server tables. Sixteen entities of any kind must be able to register every
+// handler: a control point has five handlers, a device four; a control point
+// takes up to three socket slots of its own (two socketless records and its
+// event listener), a device two (control and file service), plus the two
+// shared SSDP sockets.
+inline constexpr int kMaxHandlers = QN_MAX_ENTITY * 5 + 8;
+inline constexpr int kMaxSockets = QN_MAX_ENTITY * 3 + 8;
+inline constexpr int kMaxTimers = QN_MAX_ENTITY * 2 + 8;
+
+// A message buffer holds one whole message: headers and a body of up to
+// 64 KiB (a large SCPD or SOAP body), plus the terminator.
+inline constexpr size_t kMaxDocument = 64 * 1024;
+inline constexpr size_t kMsgBufSize = kMaxDocument + 8 * 1024;
+
+// HTTP message record.
+inline constexpr int kMaxHeaders = 10;
+
+// Waits of the socket layer.
+inline constexpr int kPollWaitMs = 200;        // longest idle wait of the loop
+inline constexpr int kPauseWaitMs = 300;       // a request is complete after this pause
+inline constexpr int kClientWaitUs = 300000;   // default wait of a client read
+inline constexpr int kFirstByteWaitMs = 2000;  // an accepted connection must speak by then
+inline constexpr int kRequestWaitMs = 5000;    // and finish its request by then

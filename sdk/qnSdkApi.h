@@ -1,0 +1,168 @@
+/*
+ * qnSdkApi.h - the public interface of the UPnP stack.
+ *
+ * Plain C99 records and functions; every operation returns a QN_RET and
+ * nothing throws. Records that the application passes in are copied into
+ * the stack's own storage. Texts are NUL-terminated and cut, never
+ * rejected, when they do not fit their buffers.
+ */
+#ifndef QN_SDK_API_H
+#define QN_SDK_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ---------------------------------------------------- */
+
+typedef int32_t QN_RET;
+
+#define QN_OK               0
+#define QN_ERR             -1    /* not found, wrong state, syntax error */
+#define QN_ERR_VERSION     -2    /* qnSdkInit with an unsupported version */
+#define QN_ERR_ARG         -100  /* absent or out-of-range argument */
+#define QN_ERR_NOMEM       -200  /* out of memory or a full table */
+#define QN_ERR_UNSUPPORTED -300  /* not possible on this kind of socket */
+#define QN_ERR_SOCK        -400  /* socket or network error */
+#define QN_ERR_NODESC      -900  /* the entity has no description model */
+
+/* ---- Limits and handles ---------------------------------------------- */
+
+#define QN_NAME_MAX_LEN 128  /* size of a name buffer, terminator included */
+#define QN_VAL_MAX_LEN  512  /* size of a value buffer, terminator included */
+#define QN_ARG_MAX_NUM  16   /* capacity of argument and list arrays */
+#define QN_MAX_ENTITY   16   /* slots of the entity table */
+
+typedef int32_t QN_ENTITY;
+typedef int32_t QN_DEVICE;
+typedef int32_t QN_CONTROL_POINT;
+typedef uint32_t QN_COOKIE;
+
+#define QN_INVALID_DEVICE        16
+#define QN_INVALID_CONTROL_POINT 16
+
+/* ---- Enumerations ---------------------------------------------------- */
+
+typedef enum QNApiHandlerMsgType {
+    MT_READ_FILE = 0,     /* arg: QNApiFileInfo */
+    MT_DEV_ACTION = 1,    /* arg: QNApiAction */
+    MT_DEV_GET_VAR = 2,   /* arg: QNNameVal with name set */
+    MT_DEV_SEARCH = 3,    /* arg: the St text, or the searcher's address */
+    MT_DEV_SUBSCRIBE = 4, /* arg: header text */
+    MT_CP_ALIVE = 7,      /* arg: the Location text */
+    MT_CP_BYEBYE = 8,     /* arg: absent */
+    MT_CP_EVENT = 9       /* arg: event record */
+} QNApiHandlerMsgType;
+
+/* Run states of entities, handlers and the server; also run commands. */
+typedef enum QNEntityState {
+    ES_STOPPED = 0,
+    ES_RUNNING = 1,
+    ES_PAUSED = 2,
+    ES_BYEBYE = 3 /* command only: a running device says byebye, keeps running */
+} QNEntityState;
+
+/* Directions of action arguments; any other direction text gives 3. */
+typedef enum QNArgDirection {
+    AD_IN = 0,
+    AD_OUT = 1,
+    AD_INOUT = 2,
+    AD_UNKNOWN = 3
+} QNArgDirection;
+
+/* Control-point kinds: 0 a plain control point, CPT_DESC one that loads a
+ * description file of its own; 2 to 6 behave like CPT_DESC without it. */
+#define CPT_PLAIN 0
+#define CPT_DESC  1
+
+/* ---- Records ---------------------------------------------------------- */
+
+typedef struct QNNameVal {
+    char name[QN_NAME_MAX_LEN];
+    char val[QN_VAL_MAX_LEN];
+} QNNameVal;
+
+typedef struct QNApiAction {
+    uint16_t errCode;               /* HTTP status of the answer */
+    char errDesc[QN_VAL_MAX_LEN];   /* reason phrase of the answer */
+    char action[QN_NAME_MAX_LEN];   /* action name */
+    uint16_t argNum;                /* used entries, at most QN_ARG_MAX_NUM */
+    QNNameVal argNV[QN_ARG_MAX_NUM];
+    int32_t argDirection[QN_ARG_MAX_NUM];
+} QNApiAction;
+
+/* The server thread's body as the stack hands it to createThreadFunc. */
+typedef void *(*QNThreadEntry)(void *arg);
+typedef QN_RET (*QNCreateThreadFunc)(QNThreadEntry entry, int32_t stackSize);
+
+typedef struct QNApiSdkConfig {
+    uint16_t majorVer;  /* must be 1 */
+    uint16_t minorVer;  /* must be 0 */
+    int32_t stackSize;  /* handed to createThreadFunc */
+    QNCreateThreadFunc createThreadFunc; /* absent: qnSdkRun runs the loop */
+    uint32_t reserved1; /* copied, never read */
+    uint32_t reserved2;
+} QNApiSdkConfig;
+
+/* handler(entity, type, cookie, arg); cookie is always 0. */
+typedef QN_RET (*QNMsgHandler)(QN_ENTITY entity, int32_t type,
+                               QN_COOKIE cookie, void *arg);
+
+typedef struct QNApiDevSettings {
+    char ipAddr[QN_NAME_MAX_LEN];    /* empty: the host's address */
+    uint16_t httpPort;               /* file service */
+    uint16_t soapPort;               /* control, eventing, description URL */
+    char localPath[QN_NAME_MAX_LEN]; /* empty: files through MT_READ_FILE */
+    char webPath[QN_VAL_MAX_LEN];    /* where the description is published */
+    char descFile[QN_NAME_MAX_LEN];  /* root description file name */
+    QNMsgHandler msgHandler;
+    int32_t adPeriod;                /* seconds between advertisement rounds */
+    char serverName[QN_NAME_MAX_LEN];
+    int32_t noFileService;           /* nonzero: no file-service handler */
+} QNApiDevSettings;
+
+typedef struct QNApiCtrlPointSettings {
+    int32_t cpType;                  /* 0 to 6, see CPT_DESC */
+    char descFile[QN_VAL_MAX_LEN];   /* description file, later its URL */
+    uint8_t notifyApp;               /* deliver MT_CP_ALIVE / MT_CP_BYEBYE */
+    char ipAddr[QN_NAME_MAX_LEN];    /* empty: the host's address */
+    uint16_t eventPort;              /* GENA event listener */
+    uint16_t extraPort;              /* kept, not read */
+    char eventPath[QN_NAME_MAX_LEN]; /* path of the event callback URL */
+    char localPath[QN_VAL_MAX_LEN];  /* files of a CPT_DESC control point */
+    QNMsgHandler msgHandler;
+} QNApiCtrlPointSettings;
+
+typedef struct QNApiFileInfo {
+    char *fileName;    /* the path asked for */
+    uint32_t reserved1;
+    int32_t fileSize;  /* set by the handler: total size of the file */
+    uint32_t reserved2;
+    char *buf;         /* buffer to fill */
+    int32_t bufLen;    /* in: capacity of buf; out: bytes stored */
+} QNApiFileInfo;
+
+/* ---- Log ---------------------------------------------------------------
+ * Categories: 0 server loop, 1 socket reads and HTTP output, 2 SSDP,
+ * 3 GENA, 4 SOAP, 5 HTTP transfers, 6 XML, 7 HTTP parsing; 8 addresses all
+ * of them in qnSetDebugLevel. Levels: 0 errors, 1 notable events, 2 detail.
+ * A line reaches the sink when its category is enabled and the category's
+ * level is at least the line's level. The sink may be called from several
+ * threads at once.
+ */
+#define QN_LOG_CATEGORY_COUNT 8
+#define QN_LOG_ALL_CATEGORIES 8
+
+typedef void (*QNDebugSink)(int32_t category, const char *text, int32_t level);
+
+QN_RET qnSetDebugSink(QNDebugSink sink);
+void qnSetDebugLevel(int32_t category, int32_t enabled, int32_t level);
+void qnDebugPrint(int32_t category, const char *text, int32_t level);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QN_SDK_API_H */
