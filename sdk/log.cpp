@@ -14,6 +14,7 @@ std::atomic<int32_t> categoryEnabled[QN_LOG_CATEGORY_COUNT];
 std::atomic<int32_t> categoryLevel[QN_LOG_CATEGORY_COUNT];
 std::atomic<QNDebugSink> logSink{nullptr};
 std::atomic<ConsoleSink> consoleSink{nullptr};
+thread_local bool consoleQuiet = false;
 
 } // namespace
 
@@ -67,8 +68,21 @@ void debugPrintf(int category, int level, const char *format, ...)
     qnDebugPrint(category, text, level);
 }
 
+ConsoleQuiet::ConsoleQuiet(bool active) : previous_(consoleQuiet)
+{
+    if (active)
+        consoleQuiet = true;
+}
+
+ConsoleQuiet::~ConsoleQuiet()
+{
+    consoleQuiet = previous_;
+}
+
 void consolePrint(const char *format, ...)
 {
+    if (consoleQuiet)
+        return;
     // Console lines may carry a whole message; a short line stays on the
     // stack (the server thread may have a small one), a long one goes to the heap.
     char small[kLogLineMax];

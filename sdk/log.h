@@ -39,3 +39,16 @@ void consolePrint(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // Redirects the debug console (tests); absent restores standard output.
 using ConsoleSink = void (*)(const char *text);
 void setConsoleSink(ConsoleSink sink);
+
+// Silences the debug console on this thread while it lives (when `active`):
+// a failure that repeats is reported once, not on every retry.
+class ConsoleQuiet {
+public:
+    explicit ConsoleQuiet(bool active);
+    ~ConsoleQuiet();
+    ConsoleQuiet(const ConsoleQuiet &) = delete;
+    ConsoleQuiet &operator=(const ConsoleQuiet &) = delete;
+
+private:
+    bool previous_;
+};

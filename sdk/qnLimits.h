@@ -29,7 +29,11 @@ inline constexpr int kMaxHeaders = 10;
 
 // Waits of the socket layer.
 inline constexpr int kPollWaitMs = 200;        // longest idle wait of the loop
+inline constexpr int kPausedWaitMs = 50;       // loop sleep while the server is paused
 inline constexpr int kPauseWaitMs = 300;       // a request is complete after this pause
 inline constexpr int kClientWaitUs = 300000;   // default wait of a client read
-inline constexpr int kFirstByteWaitMs = 2000;  // an accepted connection must speak by then
-inline constexpr int kRequestWaitMs = 5000;    // and finish its request by then
+inline constexpr int kFirstByteWaitMs = 500;   // an accepted connection must speak by then
+inline constexpr int kRequestWaitMs = 2000;    // and finish its request by then
+inline constexpr int kSendWaitMs = 5000;       // a peer that does not read is dropped
+inline constexpr int kConnectWaitMs = 3000;    // longest wait for an outgoing connect
+inline constexpr int kDeferAcceptSeconds = 30; // silent connections stay in the kernel

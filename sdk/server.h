@@ -1,0 +1,61 @@
+// The server: one record with the socket table, the handler table and the
+// timer table, and the loop that reads one message at a time, hands it to
+// the handler that takes it and runs the timed tasks.
+#pragma once
+
+#include "http.h"
+#include "qnLimits.h"
+#include "sock.h"
+
+#include <cstdint>
+#include <mutex>
+
+// One protocol role of one entity.
+struct MsgHandler {
+    int32_t entity;
+    SockInfo *sock;   // before registration: the wanted socket; after: the server's record
+    int (*match)(MsgHandler *handler);   // 0 = this handler takes the message
+    int (*handle)(MsgHandler *handler);  // 0 = done; nonzero = logged and closed
+    HttpMsg *msg;
+    void *priv;
+    int32_t state;    // ES_STOPPED, ES_RUNNING, ES_PAUSED
+    int32_t yields;   // nonzero: a later handler that also matches takes the message
+};
+
+enum ServerState : int32_t {
+    SS_STOPPED = 0,
+    SS_RUNNING = 1,
+    SS_PAUSED = 2,
+    SS_ENDED = 3,
+};
+
+using TimerTask = int (*)(MsgHandler *handler);
+
+int regHandler(MsgHandler *handler);
+int unregHandler(MsgHandler *handler);
+// Applies a run command to a registered handler, or to the server when absent.
+int setRunState(MsgHandler *handler, int command);
+int serverState();
+
+// Arms a one-shot task after `seconds`; returns the slot or -1.
+int timerAdd(uint32_t seconds, TimerTask task, MsgHandler *handler);
+// Drops every armed task of a handler (a removed entity's timers).
+void timerCancel(const MsgHandler *handler);
+void timerEnable(bool enabled);
+
+// Reads and parses the next message; nullptr when none is there.
+HttpMsg *readNextMsg();
+MsgHandler *findHandler(HttpMsg *msg);
+// Runs until the server is stopped. QN_ERR_SOCK when a socket cannot be opened at start.
+int serverLoop();
+// One pass of the loop body (tests and the loop itself).
+void serverStep();
+
+// The stack's one lock. The server thread holds it while it dispatches a
+// message or runs a timer task; API calls take it. Recursive, because
+// handlers call back into the API.
+std::recursive_mutex &stackLock();
+
+// Resets the server record to its initial state, closing every socket
+// (qnSdkClean and tests).
+void serverReset();

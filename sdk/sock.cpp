@@ -1,0 +1,364 @@
+#include "sock.h"
+
+#include "httpFrame.h"
+#include "log.h"
+#include "text.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Ports of the stack's own datagram sockets. A multicast datagram from the
+// interface address whose source port is one of these is our own echo; any
+// other datagram from this host (another program, another entity's device)
+// is a real message.
+constexpr int kOwnPortSlots = 64;
+std::atomic<uint16_t> ownPorts[kOwnPortSlots];
+
+void rememberOwnPort(uint16_t port)
+{
+    if (port == 0)
+        return;
+    for (auto &slot : ownPorts) {
+        uint16_t expected = 0;
+        if (slot.compare_exchange_strong(expected, port))
+            return;
+    }
+}
+
+void forgetOwnPort(uint16_t port)
+{
+    if (port == 0)
+        return;
+    for (auto &slot : ownPorts) {
+        uint16_t expected = port;
+        if (slot.compare_exchange_strong(expected, 0))
+            return;
+    }
+}
+
+bool isOwnPort(uint16_t port)
+{
+    for (auto &slot : ownPorts)
+        if (port != 0 && slot.load() == port)
+            return true;
+    return false;
+}
+
+// Descriptor 0 means "not open" in a record, so a socket must never keep it
+// (a program started without standard input can be handed 0).
+int avoidZero(int fd)
+{
+    if (fd != 0)
+        return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    return moved;
+}
+
+// A peer that stops reading must not block a writer for ever.
+void boundSends(int fd)
+{
+    timeval tv{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+void closeFd(int fd)
+{
+    if (fd > 0) {
+        shutdown(fd, SHUT_RDWR);
+        close(fd);
+    }
+}
+
+uint16_t boundPort(int fd)
+{
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
+in_addr textAddr(const char *text)
+{
+    in_addr a{};
+    if (text == nullptr || inet_pton(AF_INET, text, &a) != 1)
+        a.s_addr = htonl(INADDR_ANY);
+    return a;
+}
+
+sockaddr_in makeAddr(const char *text, uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr = textAddr(text);
+    return sa;
+}
+
+// Waits until fd is readable; true when it is.
+bool waitReadable(int fd, int waitMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        int n = poll(&p, 1, waitMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n > 0;
+    }
+}
+
+int setupTcpServer(int fd, const SockInfo *rec)
+{
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on); // restart without TIME_WAIT trouble
+    sockaddr_in sa = makeAddr(nullptr, rec->port);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        consolePrint(" bind() error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    if (listen(fd, SOMAXCONN) != 0) {
+        consolePrint(" listen() error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+#ifdef TCP_DEFER_ACCEPT
+    // A connection that never sends anything stays in the kernel instead of
+    // reaching accept() and the single server thread.
+    int deferSeconds = kDeferAcceptSeconds;
+    setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
+#endif
+    return 0;
+}
+
+int setupMcastClient(int fd, const SockInfo *rec)
+{
+    in_addr iface = textAddr(rec->ifaceAddr);
+    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
+        consolePrint(" setsockopt(IP_MULTICAST_IF) error: %d\r\n", errno);
+    unsigned char ttl = 4;
+    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0)
+        consolePrint(" setsockopt(IP_MULTICAST_TTL) error: %d\r\n", errno);
+    return 0;
+}
+
+int joinGroup(int fd, const char *group, in_addr iface)
+{
+    ip_mreq mreq{};
+    mreq.imr_multiaddr = textAddr(group);
+    mreq.imr_interface = iface;
+    return setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+}
+
+int setupMcastServer(int fd, const SockInfo *rec)
+{
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        consolePrint(" setsockopt(SO_REUSEADDR) error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    sockaddr_in sa = makeAddr(nullptr, rec->port);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        consolePrint(" bind() error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    if (joinGroup(fd, rec->addr, textAddr(nullptr)) != 0) {
+        consolePrint(" setsockopt(IP_ADD_MEMBERSHIP) error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    // Also listen on the configured interface when it is not the default one
+    // (a second card, a VPN, a test veth); joining it twice is harmless.
+    in_addr iface = textAddr(rec->ifaceAddr);
+    if (iface.s_addr != htonl(INADDR_ANY))
+        (void)joinGroup(fd, rec->addr, iface);
+    unsigned char ttl = 4;
+    (void)setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+    if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        consolePrint(" setsockopt(IP_MULTICAST_TTL) error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    return 0;
+}
+
+int connectWithin(int fd, const SockInfo *rec)
+{
+    sockaddr_in sa = makeAddr(rec->addr, rec->port);
+    // Bounded connect: an unreachable or black-holed peer must not hold the
+    // calling thread for the system's connect time-out.
+    int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int rc = connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    int err = rc == 0 ? 0 : errno;
+    if (rc != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int n = poll(&p, 1, kConnectWaitMs);
+        socklen_t size = sizeof err;
+        if (n <= 0)
+            err = ETIMEDOUT;
+        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
+            err = errno;
+    }
+    fcntl(fd, F_SETFL, flags);
+    if (err != 0) {
+        consolePrint(" connect() error: 0x%x\r\n", err);
+        return QN_ERR_SOCK;
+    }
+    return 0;
+}
+
+} // namespace
+
+int sockInit(SockInfo *rec, const char *addr, const char *ifaceAddr, uint16_t port, int kind,
+             int32_t recvTimeout)
+{
+    if (rec == nullptr || kind >= kSockKindCount || kind < SP_NONE)
+        return QN_ERR_ARG;
+    copyBounded(rec->addr, sizeof rec->addr, addr ? addr : "");
+    copyBounded(rec->ifaceAddr, sizeof rec->ifaceAddr, ifaceAddr ? ifaceAddr : "");
+    rec->port = port;
+    rec->kind = kind;
+    rec->recvTimeout = recvTimeout;
+    return 0;
+}
+
+int sockOpen(SockInfo *rec)
+{
+    if (rec == nullptr || rec->kind >= kSockKindCount || rec->kind < SP_NONE)
+        return QN_ERR_ARG;
+    if (rec->fd != 0 || rec->kind == SP_NONE)
+        return 0;
+    if (rec->workFd != 0)
+        return QN_ERR_SOCK;
+    bool stream = rec->kind == SP_TCP_CLIENT || rec->kind == SP_TCP_SERVER;
+    int fd = socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    if (fd >= 0)
+        fd = avoidZero(fd);
+    if (fd < 0) {
+        consolePrint(" socket() error: 0x%x\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    int rc = 0;
+    switch (rec->kind) {
+    case SP_TCP_CLIENT:
+        rc = connectWithin(fd, rec);
+        boundSends(fd);
+        break;
+    case SP_TCP_SERVER: rc = setupTcpServer(fd, rec); break;
+    case SP_MCAST_CLIENT: rc = setupMcastClient(fd, rec); break;
+    case SP_MCAST_SERVER: rc = setupMcastServer(fd, rec); break;
+    default: break;
+    }
+    if (rc != 0) {
+        closeFd(fd);
+        return QN_ERR_SOCK;
+    }
+    rec->fd = fd;
+    rec->localPort = 0;
+    if (!stream) {
+        // Datagram senders get their port on the first send; bind now so that
+        // the port is known and our own echoes can be recognised.
+        if (rec->kind != SP_MCAST_SERVER) {
+            sockaddr_in any = makeAddr(nullptr, 0);
+            (void)bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
+        }
+        rec->localPort = boundPort(fd);
+        rememberOwnPort(rec->localPort);
+    }
+    return 0;
+}
+
+int sockPoll(SockInfo *rec, int waitMs)
+{
+    if (rec == nullptr || rec->fd == 0)
+        return QN_ERR_ARG;
+    if (rec->kind == SP_TCP_SERVER && rec->workFd != 0) {
+        consolePrint(": should read workFd first");
+        return -1;
+    }
+    if (!waitReadable(rec->fd, waitMs))
+        return -1;
+    if (rec->kind != SP_TCP_SERVER)
+        return 0;
+    return sockAccept(rec);
+}
+
+int sockAccept(SockInfo *rec)
+{
+    if (rec == nullptr || rec->fd == 0 || rec->kind != SP_TCP_SERVER)
+        return QN_ERR_ARG;
+    socklen_t size = sizeof rec->peer;
+    int fd = accept4(rec->fd, reinterpret_cast<sockaddr *>(&rec->peer), &size, SOCK_CLOEXEC);
+    if (fd >= 0)
+        fd = avoidZero(fd);
+    if (fd < 0) {
+        rec->workFd = 0;
+        return QN_ERR_SOCK;
+    }
+    boundSends(fd);
+    rec->workFd = fd;
+    return 0;
+}
+
+bool sockIsOwnDatagram(const SockInfo *rec)
+{
+    if (rec == nullptr)
+        return false;
+    in_addr iface = textAddr(rec->ifaceAddr);
+    bool fromIface = iface.s_addr == htonl(INADDR_ANY) || rec->peer.sin_addr.s_addr == iface.s_addr;
+    return fromIface && isOwnPort(ntohs(rec->peer.sin_port));
+}
+
+int sockSame(const SockInfo *a, const SockInfo *b)
+{
+    if (a == nullptr || b == nullptr)
+        return -1;
+    return a->kind == b->kind && a->port == b->port ? 0 : -1;
+}
+
+int sockCloseWork(SockInfo *rec)
+{
+    if (rec == nullptr || rec->fd == 0)
+        return QN_ERR_ARG;
+    switch (rec->kind) {
+    case SP_UDP:
+        return QN_ERR_UNSUPPORTED;
+    case SP_TCP_SERVER:
+        if (rec->workFd == 0) {
+            consolePrint(" SP_TCP_SERVER !workFd\r\n");
+            return QN_ERR_SOCK;
+        }
+        closeFd(rec->workFd);
+        rec->workFd = 0;
+        return 0;
+    case SP_MCAST_SERVER:
+        consolePrint(" SP_MCAST_SERVER ???????\r\n");
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+int sockClose(SockInfo *rec)
+{
+    if (rec == nullptr || rec->fd == 0)
+        return QN_ERR_ARG;
+    if (rec->kind < 0 || rec->kind >= kSockKindCount)
+        return -1;
+    if (rec->workFd != 0)
+        closeFd(rec->workFd);
+    forgetOwnPort(rec->localPort);
+    rec->localPort = 0;
+    closeFd(rec->fd);
+    rec->fd = 0;
+    rec->workFd = 0;
+    return 0;
+}

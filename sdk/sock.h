@@ -1,0 +1,56 @@
+// Sockets as the stack uses them: one record per socket whose kind decides
+// how it is opened, read and written. Server sockets live in the server's
+// table; protocol code also drives short-lived records of its own.
+#pragma once
+
+#include "qnLimits.h"
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+enum SockKind : int32_t {
+    SP_NONE = -1,         // no socket: the record only carries a buffer
+    SP_UDP = 0,           // unicast datagram sender
+    SP_TCP_CLIENT = 1,    // connection to addr:port
+    SP_TCP_SERVER = 2,    // listener on port; workFd is the accepted connection
+    SP_MCAST_CLIENT = 3,  // multicast sender on ifaceAddr
+    SP_MCAST_SERVER = 4,  // multicast listener on port, group addr
+};
+
+inline constexpr int kSockKindCount = 5;
+inline constexpr int kAddrTextLen = 16;
+
+// A socket record. fd and workFd are 0 while not open (descriptor 0 is never
+// kept: a socket that gets it is moved to another number).
+struct SockInfo {
+    int32_t kind;
+    int fd;
+    int workFd;
+    char addr[kAddrTextLen];       // peer, multicast group, or configured address
+    char ifaceAddr[kAddrTextLen];  // local interface of multicast kinds
+    uint16_t port;
+    char *data;                    // message buffer
+    uint32_t len;                  // room before a read, bytes after; bytes to send
+    sockaddr_in peer;              // source of the last datagram or connection
+    int32_t recvTimeout;           // SP_TCP_CLIENT: microseconds per piece, 0 = 300000
+    uint16_t localPort;            // port the socket is bound to (own datagrams)
+};
+
+int sockInit(SockInfo *rec, const char *addr, const char *ifaceAddr, uint16_t port, int kind,
+             int32_t recvTimeout);
+int sockOpen(SockInfo *rec);
+// Waits up to waitMs for input (accepting for SP_TCP_SERVER). 0 = a read may follow.
+int sockPoll(SockInfo *rec, int waitMs = kPollWaitMs);
+// Reads one whole message into data (room in len); sets len and terminates.
+int sockRead(SockInfo *rec);
+int sockWrite(SockInfo *rec);
+// Accepts one connection of an SP_TCP_SERVER into workFd, its source in peer.
+int sockAccept(SockInfo *rec);
+int sockCloseWork(SockInfo *rec);
+int sockClose(SockInfo *rec);
+// 0 when a and b denote the same socket: equal kind and port.
+int sockSame(const SockInfo *a, const SockInfo *b);
+
+// True when the datagram just read came from one of the stack's own sockets.
+bool sockIsOwnDatagram(const SockInfo *rec);
