@@ -1,0 +1,43 @@
+# The two commands of the README:
+#   make run    installs what is missing, builds, runs the program
+#   make test   installs what is missing, builds and runs every test in a
+#               normal and in an ASan+UBSan build, then short fuzz runs
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 20
+JOBS ?= $(shell nproc)
+
+.PHONY: run test deps build test-normal test-asan test-fuzz bench clean
+
+deps:
+	tools/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	tools/netns-run $(BUILD)/tools/qnsdk-demo
+
+test-normal: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_SANITIZE=address,undefined
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test-fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	tools/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+test: test-normal test-asan test-fuzz
+
+bench: build
+	for b in $(BUILD)/bench/*_bench; do $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

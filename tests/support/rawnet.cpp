@@ -1,0 +1,81 @@
+#include "rawnet.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qntest {
+
+RawConn::RawConn(const char *addr, uint16_t port)
+{
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, addr, &sa.sin_addr);
+    if (connect(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+RawConn::~RawConn()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool RawConn::send(const std::string &bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string RawConn::readAll(int waitMs)
+{
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0)
+            break;
+        ssize_t n = recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs)
+{
+    RawConn conn(addr, port);
+    if (!conn.connected() || !conn.send(request))
+        return {};
+    return conn.readAll(waitMs);
+}
+
+uint16_t freePort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t size = sizeof sa;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &size);
+    close(fd);
+    return ntohs(sa.sin_port);
+}
+
+} // namespace qntest

@@ -1,0 +1,34 @@
+// Plain socket helpers for tests: a raw client that speaks bytes to the
+// stack, without going through any of its code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qntest {
+
+// A connected TCP socket that closes itself.
+class RawConn {
+public:
+    RawConn(const char *addr, uint16_t port);
+    ~RawConn();
+    RawConn(const RawConn &) = delete;
+    RawConn &operator=(const RawConn &) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    bool send(const std::string &bytes);
+    // Reads until the peer closes or waitMs passes without data.
+    std::string readAll(int waitMs = 3000);
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Sends one request and returns everything the server answers.
+std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs = 3000);
+
+// A free TCP port on the loopback interface (bound and released).
+uint16_t freePort();
+
+} // namespace qntest
