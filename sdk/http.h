@@ -7,6 +7,7 @@
 #include "text.h"
 
 #include <cstdint>
+#include <ctime>
 
 struct SockInfo;
 struct MsgHandler;
@@ -108,8 +109,12 @@ int httpSendRequest(MsgHandler *handler, int method, const char *uri, const Http
 int httpSendResponse(MsgHandler *handler, int status, const HttpHeader *headers, int count,
                      const char *body, uint32_t bodyLen);
 
-// The current time as an HTTP date, e.g. "Mon, 07 Dec 2026 01:02:03 GMT".
+// The current time as an HTTP date (RFC 1123 form, UTC), e.g.
+// "Mon, 07 Dec 2026 01:02:03 GMT". Returns the characters written (the text
+// is cut to size - 1 and terminated), QN_ERR_ARG without a buffer.
 int httpDate(char *buffer, int size);
+// The same for a given calendar time.
+int httpFormatDate(time_t when, char *buffer, int size);
 
 // Reason phrase of a known status code, or nullptr.
 const char *httpReason(int status);

@@ -1,20 +1,49 @@
 // Framing of raw HTTP text as it arrives on a stream: where the headers
-// end, how long the body is, and the removal of chunked transfer coding.
+// end, how long the body is, and the removal of chunked transfer coding. The
+// message parser shares the line rules, so that both see the same lines.
+//
+// Lines end at LF; a CR just before the LF belongs to the line end
+// (RFC 2616 19.3: a tolerant application takes a lone LF as a line end).
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
-// Offset just past the empty line that ends the headers (CR LF CR LF or
-// LF LF), or npos while the headers are incomplete.
+inline constexpr size_t kHttpNpos = std::string_view::npos;
+
+// One line of a message: its text without the line end, and the offset just
+// past that line end. ended is false when the text ran out before an LF.
+struct HttpLine {
+    std::string_view text;
+    size_t next;
+    bool ended;
+};
+
+// The line that starts at offset at of raw (at <= raw.size()).
+HttpLine httpLineAt(std::string_view raw, size_t at);
+
+// Header names and tokens compare without regard to ASCII case.
+bool equalNoCase(std::string_view a, std::string_view b);
+
+// Offset just past the empty line that ends the headers (CR LF CR LF, LF LF
+// or a mix), or kHttpNpos while it has not arrived. Empty lines before the
+// start line are passed over (RFC 2616 4.1).
 size_t httpHeadersEnd(std::string_view raw);
 
-// The Content-Length of a header block, or -1 when absent or malformed.
+// The Content-Length of a header block (the start line may be included;
+// reading stops at the empty line), or -1 when it is absent or malformed:
+// not a plain decimal number, too large for the type, or given twice with
+// different values.
 long long httpContentLength(std::string_view headers);
 
-// True when the header block declares chunked Transfer-Encoding.
+// True when a Transfer-Encoding header names "chunked".
 bool httpIsChunked(std::string_view headers);
 
-// De-chunks a complete chunked body in place; *outLen receives the length of
-// the data. 0 on success, 1 when the body is incomplete, -1 when malformed.
+// Undoes the chunked transfer coding of a complete body in place: body holds
+// len bytes starting at the first chunk-size line. Chunk extensions and
+// trailers are skipped. Returns 0 with the decoded length in outLen and the
+// decoded body terminated by a NUL; 1 when the text ends before the last
+// chunk and the empty line after its trailers (read more and call again);
+// -1 when the body is malformed or announces a chunk larger than any message
+// buffer. body is changed only when the result is 0.
 int httpDechunk(char *body, size_t len, size_t *outLen);

@@ -26,6 +26,9 @@ inline constexpr size_t kMsgBufSize = kMaxDocument + 8 * 1024;
 
 // HTTP message record.
 inline constexpr int kMaxHeaders = 10;
+// One written line of a message: the longest target or header value with
+// the method or header name, the version and the line end around it.
+inline constexpr size_t kHttpLineMax = QN_VAL_MAX_LEN + 64;
 
 // Waits of the socket layer.
 inline constexpr int kPollWaitMs = 200;        // longest idle wait of the loop
