@@ -80,12 +80,13 @@ HttpLine httpLineAt(std::string_view raw, size_t at)
     if (at >= raw.size())
         return {std::string_view(), raw.size(), false};
     const void *lf = std::memchr(raw.data() + at, '\n', raw.size() - at);
-    if (lf == nullptr)
-        return {raw.substr(at), raw.size(), false};
-    size_t end = static_cast<size_t>(static_cast<const char *>(lf) - raw.data());
+    size_t end = lf == nullptr ? raw.size() : static_cast<size_t>(static_cast<const char *>(lf) - raw.data());
     std::string_view text = raw.substr(at, end - at);
+    // Also at the very end of a text cut between the CR and the LF.
     if (!text.empty() && text.back() == '\r')
         text.remove_suffix(1);
+    if (lf == nullptr)
+        return {text, raw.size(), false};
     return {text, end + 1, true};
 }
 

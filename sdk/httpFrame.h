@@ -11,8 +11,9 @@
 
 inline constexpr size_t kHttpNpos = std::string_view::npos;
 
-// One line of a message: its text without the line end, and the offset just
-// past that line end. ended is false when the text ran out before an LF.
+// One line of a message: its text without the line end (a CR at the very
+// end of the text counts as part of one), and the offset just past that line
+// end. ended is false when the text ran out before an LF.
 struct HttpLine {
     std::string_view text;
     size_t next;
