@@ -144,6 +144,59 @@ typedef struct QNApiFileInfo {
     int32_t bufLen;    /* in: capacity of buf; out: bytes stored */
 } QNApiFileInfo;
 
+/* ---- Stack and entities ------------------------------------------------
+ * Calling order: qnSdkInit, then qnAddDevice / qnAddCtrlPoint,
+ * qnChangeEntityState(slot, ES_RUNNING) for each, then qnSdkRun. Entities may
+ * also be added, started, stopped and removed while the server runs, from
+ * any thread and from inside message handlers. At the end qnSdkClean.
+ */
+QN_RET qnSdkInit(const QNApiSdkConfig *config);
+QN_RET qnSdkRun(void);
+QN_RET qnSdkStop(void);
+QN_RET qnSdkClean(void);
+
+QN_DEVICE qnAddDevice(const QNApiDevSettings *settings);
+QN_CONTROL_POINT qnAddCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent);
+QN_RET qnChangeEntityState(QN_ENTITY entity, int32_t command);
+QN_RET qnRemoveDevice(QN_DEVICE device);
+QN_RET qnRemoveCtrlPoint(QN_CONTROL_POINT cp);
+/* The slot's settings copy (QNApiDevSettings or QNApiCtrlPointSettings), or
+ * NULL for a free or invalid slot. */
+void *qnGetSettings(QN_ENTITY entity);
+QN_RET qnCheckDevice(QN_ENTITY entity);
+QN_RET qnCPSearch(QN_CONTROL_POINT cp, const char *target, uint16_t searchValue, QN_COOKIE *cookie);
+
+/* ---- Description model queries -------------------------------------------
+ * Devices are named by deviceType, services by serviceType; the empty
+ * string is the root device. Returned strings point into the model and stay
+ * valid until it is released or parsed again. count is in/out: capacity in,
+ * entries out. 0, -1 (not found) or QN_ERR_ARG.
+ */
+QN_RET qnGetDevList(QN_ENTITY entity, const char *deviceType, const char **list, int32_t *count);
+QN_RET qnGetServList(QN_ENTITY entity, const char *deviceType, const char **list, int32_t *count);
+QN_RET qnGetActionList(QN_ENTITY entity, const char *serviceType, const char **list, int32_t *count);
+QN_RET qnGetVarList(QN_ENTITY entity, const char *serviceType, const char **list, uint8_t *sendEvents,
+                    int32_t *count);
+QN_RET qnGetDevInfo(QN_ENTITY entity, const char *deviceType, const char **names, const char **values,
+                    int32_t *count);
+QN_RET qnGetServInfo(QN_ENTITY entity, const char *serviceType, const char **names, const char **values,
+                     int32_t *count);
+QN_RET qnGetActionArgs(QN_ENTITY entity, QNApiAction *action);
+QN_RET qnGetDescUrl(QN_ENTITY entity, const char *serviceType, char *buf, int32_t len);
+QN_RET qnGetUdn(QN_ENTITY entity, char *buf, int32_t len);
+QN_RET qnGetDevAddr(QN_ENTITY entity, uint32_t *addr, uint16_t *port);
+
+typedef int32_t (*QNWalkCallback)(QN_ENTITY entity, const char *type, int32_t isDevice, void *user);
+QN_RET qnWalkDesc(QN_ENTITY entity, const char *deviceType, QNWalkCallback callback, void *user);
+const char *qnFindDescValue(QN_ENTITY entity, const char *reserved1, const char *reserved2,
+                            const char *fieldName, const char *pattern, int32_t wantDevices,
+                            int32_t wantServices, int32_t reserved3);
+
+/* Bounded setters of QNNameVal texts: values are cut to QN_VAL_MAX_LEN - 1
+ * and names to QN_NAME_MAX_LEN - 1 characters, always terminated. */
+QN_RET qnSetNVVal(char *val, const char *text);
+QN_RET qnSetNVNameVal(QNNameVal *nv, const char *name, const char *val);
+
 /* ---- Log ---------------------------------------------------------------
  * Categories: 0 server loop, 1 socket reads and HTTP output, 2 SSDP,
  * 3 GENA, 4 SOAP, 5 HTTP transfers, 6 XML, 7 HTTP parsing; 8 addresses all

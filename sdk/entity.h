@@ -1,0 +1,72 @@
+// The entity table behind the qn API: devices and control points in fixed
+// slots, each with its settings copy, description model and protocol roles.
+// Every access to the table happens under stackLock() (server.h).
+#pragma once
+
+#include "desc.h"
+#include "server.h"
+
+#include <cstdint>
+
+enum EntityKind : int32_t {
+    EK_FREE = 0,
+    EK_DEVICE = 1,
+    EK_CTRL_POINT = 2,
+};
+
+// Role words at the start of every handler's private block.
+inline constexpr uint32_t kRoleDevice = 1;        // every device handler
+inline constexpr uint32_t kRoleCpSearch = 256;    // control point: search results and other roles
+inline constexpr uint32_t kRoleCpListen = 65536;  // control point: announcements
+
+// Handler positions in a slot, in registration order.
+enum DeviceRoleIndex : int {
+    DR_SSDP = 0,
+    DR_SOAP = 1,
+    DR_GENA = 2,
+    DR_FILE = 3,
+};
+enum CtrlPointRoleIndex : int {
+    CR_SEARCH = 0,
+    CR_LISTEN = 1,
+    CR_SOAP = 2,
+    CR_EVENT = 3,
+    CR_DOWNLOAD = 4,
+};
+inline constexpr int kRolesPerEntity = 5;
+
+struct EntitySlot;
+
+// The private block of one handler.
+struct RoleBlock {
+    uint32_t role;
+    EntitySlot *slot;
+};
+
+struct EntitySlot {
+    int32_t kind;                              // EntityKind
+    QN_ENTITY self;                            // this slot's number
+    MsgHandler handlers[kRolesPerEntity];
+    SockInfo wanted[kRolesPerEntity];          // the socket each handler asked for
+    RoleBlock roles[kRolesPerEntity];
+    bool registered[kRolesPerEntity];
+    QNRootDesc *desc;                          // description model, or tracked device
+    char descUrl[QN_VAL_MAX_LEN];              // device: its announced Location
+    QNApiDevSettings dev;                      // settings copy of a device
+    QNApiCtrlPointSettings cp;                 // settings copy of a control point
+    bool universal;                            // the universal device
+    bool announceAlive;                        // device: announce alive (else byebye)
+    QN_ENTITY parent;                          // control point: parent or QN_INVALID_CONTROL_POINT
+    QN_ENTITY children[QN_MAX_ENTITY];
+    uint16_t childCount;
+};
+
+// The slot of a valid entity handle (0 to 15, in use), or nullptr.
+EntitySlot *entityAt(QN_ENTITY entity);
+// The slot that owns a handler (through its private block), or nullptr.
+EntitySlot *entityOf(const MsgHandler *handler);
+// The description model of a valid entity, or nullptr.
+QNRootDesc *entityDesc(QN_ENTITY entity);
+
+// Server name of a device's messages: its serverName, else the default.
+const char *entityServerName(const EntitySlot *slot);
