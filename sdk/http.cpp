@@ -193,6 +193,16 @@ bool takeNumber(std::string_view *text, uint32_t max, uint32_t *value)
     return digits > 0;
 }
 
+// A target never holds control characters (RFC 2396 2.4.3); one that does
+// would carry them into every log line and URL built from it.
+bool hasControl(std::string_view text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return true;
+    return false;
+}
+
 // "HTTP/" major ["." minor], the name without regard to case.
 bool parseVersion(std::string_view word, HttpMsg *msg)
 {
@@ -247,7 +257,7 @@ bool parseStartLine(std::string_view text, size_t *at, HttpMsg *msg)
     }
     msg->method = method;
     std::string_view target = takeWord(&rest);
-    if (target.empty())
+    if (target.empty() || hasControl(target))
         return false;
     copyBounded(msg->uri, sizeof msg->uri, target);
     // Whatever follows the version on the line is ignored.
@@ -256,13 +266,23 @@ bool parseStartLine(std::string_view text, size_t *at, HttpMsg *msg)
 
 // A line that starts with a blank continues the previous header's value
 // (RFC 2616 2.2); it is joined with one space.
+// Stores a value from offset `at` of the field, cut to the field, without
+// the blanks a cut may leave at its end (they could not be sent back).
+void storeValue(HttpHeader *header, size_t at, std::string_view value)
+{
+    size_t end = at + copyBounded(header->value + at, sizeof header->value - at, value);
+    while (end > 0 && isOws(header->value[end - 1]))
+        --end;
+    header->value[end] = '\0';
+}
+
 void appendFolded(HttpHeader *header, std::string_view more)
 {
     size_t used = strnlen(header->value, sizeof header->value);
-    if (used + 1 >= sizeof header->value)
+    if (more.empty() || used + 1 >= sizeof header->value)
         return;
     header->value[used++] = ' ';
-    copyBounded(header->value + used, sizeof header->value - used, more);
+    storeValue(header, used, more);
 }
 
 std::string_view headerValue(std::string_view rest)
@@ -312,7 +332,7 @@ bool parseHeaders(std::string_view text, size_t *at, HttpMsg *msg)
         }
         last = &msg->headers[msg->count++];
         last->index = index;
-        copyBounded(last->value, sizeof last->value, headerValue(line.text.substr(colon)));
+        storeValue(last, 0, headerValue(line.text.substr(colon)));
     }
     return true;
 }

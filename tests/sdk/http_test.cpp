@@ -95,6 +95,8 @@ TEST(HttpParse, StartLines)
         {"version with a dot only", "GET / HTTP/1.\r\n\r\n", -1, HM_GET, "/", 0, ""},
         {"version junk", "GET / HTTP/1.1x\r\n\r\n", -1, HM_GET, "/", 0, ""},
         {"version too large", "GET / HTTP/65536.1\r\n\r\n", -1, HM_GET, "/", 0, ""},
+        {"CR inside the target", "GET /a\rb HTTP/1.1\r\n\r\n", -1, HM_GET, "", 0, ""},
+        {"escape inside the target", "GET /a\x1b[2J HTTP/1.1\r\n\r\n", -1, HM_GET, "", 0, ""},
         {"version not HTTP", "GET / HTTPS/1.1\r\n\r\n", -1, HM_GET, "/", 0, ""},
         {"two-digit status", "HTTP/1.1 20 OK\r\n\r\n", -1, HM_RESPONSE, "", 0, ""},
         {"four-digit status", "HTTP/1.1 2000 OK\r\n\r\n", -1, HM_RESPONSE, "", 0, ""},
@@ -250,6 +252,17 @@ TEST(HttpParse, ValuesAreCutAt511)
         EXPECT_EQ(p.header(HH_LOCATION), value.substr(0, room)) << len;
         EXPECT_EQ(p.header(HH_EXT), "") << len;
     }
+    // A cut that ends on a blank drops it, as for any value.
+    Parsed blankAtCut("HTTP/1.1 200 OK\r\nUsn: " + std::string(room - 1, 'u') + " tail\r\n\r\n");
+    ASSERT_EQ(blankAtCut.ret, 0);
+    EXPECT_EQ(blankAtCut.header(HH_USN), std::string(room - 1, 'u'));
+    Parsed foldAtCut("HTTP/1.1 200 OK\r\nUsn: " + std::string(room - 1, 'u') + "\r\n tail\r\n\r\n");
+    ASSERT_EQ(foldAtCut.ret, 0);
+    EXPECT_EQ(foldAtCut.header(HH_USN), std::string(room - 1, 'u'));
+    Parsed emptyFold("HTTP/1.1 200 OK\r\nUsn: u\r\n \t \r\n\r\n");
+    ASSERT_EQ(emptyFold.ret, 0);
+    EXPECT_EQ(emptyFold.header(HH_USN), "u");
+
     // A folded line cannot push a full value past its end.
     std::string full(room, 'f');
     Parsed folded("HTTP/1.1 200 OK\r\nServer: " + full + "\r\n more\r\n\r\n");
