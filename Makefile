@@ -4,11 +4,12 @@
 #               normal and in an ASan+UBSan build, then short fuzz runs
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc)
 
-.PHONY: run test deps build test-normal test-asan test-fuzz bench clean
+.PHONY: run test deps build test-normal test-asan test-tsan test-fuzz bench clean
 
 deps:
 	tools/install-deps
@@ -28,16 +29,24 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer over the programs that drive the stack from several
+# threads while the server thread runs.
+TSAN_TESTS ?= entity_nettest server_nettest
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_SANITIZE=thread -DQN_BUILD_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)
+	for t in $(TSAN_TESTS); do TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/$$t || exit 1; done
+
 test-fuzz: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQN_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-test: test-normal test-asan test-fuzz
+test: test-normal test-asan test-tsan test-fuzz
 
 bench: build
 	for b in $(BUILD)/bench/*_bench; do $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -59,6 +59,8 @@ struct EntitySlot {
     QN_ENTITY parent;                          // control point: parent or QN_INVALID_CONTROL_POINT
     QN_ENTITY children[QN_MAX_ENTITY];
     uint16_t childCount;
+    char searchTarget[QN_NAME_MAX_LEN];        // control point: last qnCPSearch target
+    uint16_t searchValue;
 };
 
 // The slot of a valid entity handle (0 to 15, in use), or nullptr.
@@ -70,3 +72,19 @@ QNRootDesc *entityDesc(QN_ENTITY entity);
 
 // Server name of a device's messages: its serverName, else the default.
 const char *entityServerName(const EntitySlot *slot);
+
+// The whole table (entity.cpp) and the adding of entities (entityAdd.cpp).
+EntitySlot *entityTable();
+QN_DEVICE addDevice(const QNApiDevSettings *settings);
+QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent);
+// Loads and parses the SCPD of every service of dev and its embedded
+// devices, from localPath or through MT_READ_FILE, reusing buf.
+int parseScpdOfDev(QN_ENTITY entity, QNDevDesc *dev, char *buf, uint32_t size, const char *localPath,
+                   QNMsgHandler handler);
+// Rewrites a device's loaded description for its configured address.
+int customizeDesc(EntitySlot *slot, const QNApiDevSettings *settings, QNDevDesc *root);
+// Releases a slot's model with its SCPD models.
+void releaseModel(EntitySlot *slot);
+
+// The serverName that makes a device the universal device.
+inline constexpr char kUniversalServerName[] = "Zentrova Universal Device";

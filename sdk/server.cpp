@@ -474,3 +474,10 @@ void serverReset()
             releaseSocketSlot(i);
     server = QNServer{};
 }
+
+void serverRestart()
+{
+    std::lock_guard guard(stackLock());
+    if (server.state == SS_ENDED)
+        server.state = SS_STOPPED;
+}

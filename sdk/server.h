@@ -56,6 +56,9 @@ void serverStep();
 // handlers call back into the API.
 std::recursive_mutex &stackLock();
 
+// Lets a server that has ended be started again (state stopped).
+void serverRestart();
+
 // Resets the server record to its initial state, closing every socket
 // (qnSdkClean and tests).
 void serverReset();
