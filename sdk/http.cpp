@@ -281,7 +281,8 @@ void appendFolded(HttpHeader *header, std::string_view more)
     size_t used = strnlen(header->value, sizeof header->value);
     if (more.empty() || used + 1 >= sizeof header->value)
         return;
-    header->value[used++] = ' ';
+    if (used > 0)
+        header->value[used++] = ' ';
     storeValue(header, used, more);
 }
 

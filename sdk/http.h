@@ -81,31 +81,70 @@ struct HttpMsg {
     SockInfo *sock;  // the socket the message came from or goes to
 };
 
-// Name hook of the HTTP kind: method row, else header row, else -1 (index 40).
+// Name hook of the HTTP kind: method row, else header row, else -1 (index
+// 40). Names compare without regard to case; rows without a name match
+// nothing; a tag of class kTagClassRaw is left as it is.
 int httpClassify(QNXmlTag *tag);
 
-// Parses doc's text into msg (an HttpMsg). 0 or -1.
+// Parses doc's text from pos into msg (an HttpMsg), in place: the text ends
+// at doc->len or its first NUL. Lines end at LF or CR LF; empty lines before
+// the start line are passed over; an interim 100 response before the real
+// one is skipped. Header lines outside the table, and those beyond the
+// tenth, are skipped (logged at detail level, category 7); a line that
+// starts with a blank continues the previous value. On success msg->body
+// and doc->pos are at the empty line that ends the headers, so a body
+// starts with its CR LF (at the end of the text when there is none);
+// msg->doc = doc and doc->user = msg; msg->sock is left as it was. Fails
+// (-1, logging "Error ml" or "Error hl") on a start line that is neither a
+// request of the method table with a target and an HTTP version nor a
+// status line with a three-digit code, or on a header line without a name
+// and colon. QN_ERR_ARG without doc, text or msg.
 int httpParse(QNTextDoc *doc, void *msg);
 
-// Parses a message held in a caller's buffer of size bytes (NUL-terminated
-// within it). QN_ERR_ARG when text, size or msg is absent or 0.
+// Parses a message held in a caller's buffer of size bytes: reading stops
+// at the first NUL or after size bytes. msg->doc is left absent, since the
+// document lives only for the call. QN_ERR_ARG when text, size or msg is
+// absent or 0.
 int httpParseText(char *text, uint32_t size, HttpMsg *msg);
 
-// Value of the first header with that index, or nullptr.
+// Value of the first header with that index, or nullptr (also for index 40
+// or more).
 const char *findHeader(const HttpMsg *msg, int index);
 
-// Writes msg through doc's write operation. 0 or QN_ERR_ARG.
+// Writes msg through doc's write operation from pos 0: the start line (a
+// status outside the table as 500), each header with its name as the table
+// spells it (rows without a name are left out), the empty line, then body
+// when present. pos is 0 afterwards. 0, -1 when a write failed, QN_ERR_ARG
+// without doc, its write, its text or msg, or for a method outside 0 to 8.
 int httpSerialize(QNTextDoc *doc, void *msg);
 
-// The write operation that streams into the socket of doc's message.
+// The write operation that streams into the socket of doc's message
+// (doc->user): doc->text must be that socket's buffer. Text is appended at
+// pos; whenever three quarters of doc->size are filled the text is sent and
+// the document starts again at 0, so a text of any length goes out in
+// pieces. sock->len holds what is waiting. -1 (logging "Print to sock: arg
+// err") without a socket, or the error of the send.
 int httpPrintToSock(QNTextDoc *doc, const char *text);
 
-// Sends a request on the handler's socket; the caller supplies Host.
+// Sends a request on the handler's socket through its buffer (sock->len is
+// the buffer's room, restored afterwards so that the answer can be read at
+// once). The caller supplies Host. With a body, Content-Length, Connection
+// "close" and Pragma "no-cache" follow the caller's headers; caller headers
+// that leave no room for these within ten are dropped and logged ("Request -
+// too many http headers", category 1). The body may be of any length but
+// must not lie inside the socket's buffer. 0, a send error, or QN_ERR_ARG.
 int httpSendRequest(MsgHandler *handler, int method, const char *uri, const HttpHeader *headers,
                     int count, const char *body, uint32_t bodyLen);
 
-// Answers the handler's current message on its socket and closes the
-// accepted connection.
+// Answers the handler's current message (handler->msg, parsed through a
+// document over its socket's buffer) and closes the accepted connection of
+// an SP_TCP_SERVER socket. The message becomes the response: the caller's
+// headers (which may be taken from the request itself), Server from the
+// installed lookup, and with a body Connection "close" and Content-Length.
+// Caller headers beyond the room left within ten are dropped and logged
+// ("Response - too many http headers", category 1). The response overwrites
+// the request in the buffer, so the body must not lie there (QN_ERR_ARG).
+// Datagram answers (SSDP) go out on a record of their own, not through here.
 int httpSendResponse(MsgHandler *handler, int status, const HttpHeader *headers, int count,
                      const char *body, uint32_t bodyLen);
 
@@ -116,7 +155,8 @@ int httpDate(char *buffer, int size);
 // The same for a given calendar time.
 int httpFormatDate(time_t when, char *buffer, int size);
 
-// Reason phrase of a known status code, or nullptr.
+// Reason phrase of a known status code, or nullptr (also for 0 and 306,
+// which have no phrase and are written as 500).
 const char *httpReason(int status);
 
 // Name of a method or header row (as written), or "".

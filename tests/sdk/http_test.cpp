@@ -174,6 +174,7 @@ TEST(HttpParse, HeaderLines)
         {"LF line end", "St: ssdp:all\n", 0, 1, HH_ST, "ssdp:all"},
         {"first of two", "Sid: a\r\nSid: b\r\n", 0, 2, HH_SID, "a"},
         {"folded value joined", "Callback: <http://a/>\r\n <http://b/>\r\n", 0, 1, HH_CALLBACK, "<http://a/> <http://b/>"},
+        {"fold after an empty value", "Nt:\r\n upnp:event\r\n", 0, 1, HH_NT, "upnp:event"},
         {"fold after a skipped header", "X-Odd: a\r\n more\r\nMx: 3\r\n", 0, 1, HH_MX, "3"},
         {"lone CR ends the value", "Nts: ssdp:alive\rjunk\r\n", 0, 1, HH_NTS, "ssdp:alive"},
         {"method name is no header", "GET: x\r\nNOTIFY: y\r\nSeq: 0\r\n", 0, 1, HH_SEQ, "0"},
