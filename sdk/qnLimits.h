@@ -40,3 +40,14 @@ inline constexpr int kRequestWaitMs = 2000;    // and finish its request by then
 inline constexpr int kSendWaitMs = 5000;       // a peer that does not read is dropped
 inline constexpr int kConnectWaitMs = 3000;    // longest wait for an outgoing connect
 inline constexpr int kDeferAcceptSeconds = 30; // silent connections stay in the kernel
+
+// ---- File service -------------------------------------------------------------
+// A served description or SCPD is written whole: the first buffer holds any
+// document read within kMaxDocument with room for what writing adds
+// (escapes, namespaces, rewritten URLs); a larger one is written again into
+// a buffer twice the size, up to kMaxServedDoc.
+inline constexpr size_t kServedDocSize = kMaxDocument + 16 * 1024;
+inline constexpr size_t kMaxServedDoc = 8 * kMaxDocument;
+// Capacity of the buffer an application fills per MT_READ_FILE call when
+// the file service asks it for a file.
+inline constexpr int32_t kFileChunkSize = 16 * 1024;
