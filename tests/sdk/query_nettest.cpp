@@ -505,6 +505,26 @@ TEST_F(Queries, WalkVisitsEveryNodeDepthFirst)
     }
 }
 
+// The explorer builds its tree inside the walk: callbacks query the model
+// on the same thread while the walk holds the stack lock.
+int32_t countActions(QN_ENTITY entity, const char *type, int32_t isDevice, void *user)
+{
+    if (isDevice)
+        return 0;
+    const char *list[kMaxActions];
+    int32_t count = kMaxActions;
+    if (qnGetActionList(entity, type, list, &count) == QN_OK)
+        *static_cast<int32_t *>(user) += count;
+    return 0;
+}
+
+TEST_F(Queries, WalkCallbacksMayQueryTheModel)
+{
+    int32_t actions = 0;
+    EXPECT_EQ(qnWalkDesc(hub_, "", countActions, &actions), QN_OK);
+    EXPECT_EQ(actions, 1 + 2 + 2 + 2); // Status, first switch, light, first switch again
+}
+
 // An embedded device that repeats its parent's deviceType: resolving types
 // again at every level would walk back into the parent for ever.
 TEST_F(Queries, WalkEndsOnADeviceThatRepeatsItsParentsType)
