@@ -292,11 +292,17 @@ void timerTick()
 
 namespace {
 
+// A socket slot with input, and the descriptor that had it.
+struct Ready {
+    int slot = -1;
+    int fd = 0;
+};
+
 // Waits for input on every open socket of the table at once, at most
 // kPollWaitMs. Returns the slot to read: the first ready slot at or after
 // the cursor in table order (so a busy socket is drained first), else the
-// first ready slot; -1 when nothing is ready.
-int waitForInput()
+// first ready slot; slot -1 when nothing is ready.
+Ready waitForInput()
 {
     pollfd fds[kMaxSockets];
     int slotOfFd[kMaxSockets];
@@ -314,28 +320,29 @@ int waitForInput()
     }
     if (n == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollWaitMs));
-        return -1;
+        return {};
     }
     if (poll(fds, static_cast<nfds_t>(n), kPollWaitMs) <= 0)
-        return -1;
-    int first = -1;
+        return {};
+    Ready first;
     for (int k = 0; k < n; ++k) {
         if ((fds[k].revents & (POLLIN | POLLERR | POLLHUP)) == 0)
             continue;
         if (slotOfFd[k] >= server.cursor)
-            return slotOfFd[k];
-        if (first < 0)
-            first = slotOfFd[k];
+            return {slotOfFd[k], fds[k].fd};
+        if (first.slot < 0)
+            first = {slotOfFd[k], fds[k].fd};
     }
     return first;
 }
 
 // Reads and parses one message from a slot. Called with the lock held.
-HttpMsg *readSlot(int index)
+HttpMsg *readSlot(Ready ready)
 {
+    int index = ready.slot;
     SocketSlot &slot = server.sockets[index];
-    if (!slotInUse(slot) || slot.sock.fd == 0)
-        return nullptr; // removed while we were waiting
+    if (!slotInUse(slot) || slot.sock.fd == 0 || slot.sock.fd != ready.fd)
+        return nullptr; // removed or replaced while we were waiting
     server.cursor = index;
     SockInfo *sock = &slot.sock;
     if (sock->kind == SP_TCP_SERVER) {
@@ -397,11 +404,11 @@ void dispatch(HttpMsg *msg)
 
 HttpMsg *readNextMsg()
 {
-    int index = waitForInput();
-    if (index < 0)
+    Ready ready = waitForInput();
+    if (ready.slot < 0)
         return nullptr;
     std::lock_guard guard(stackLock());
-    return readSlot(index);
+    return readSlot(ready);
 }
 
 MsgHandler *findHandler(HttpMsg *msg)
@@ -432,10 +439,10 @@ MsgHandler *findHandler(HttpMsg *msg)
 void serverStep()
 {
     if (serverState() == SS_RUNNING) {
-        int index = waitForInput();
-        if (index >= 0) {
+        Ready ready = waitForInput();
+        if (ready.slot >= 0) {
             std::lock_guard guard(stackLock());
-            HttpMsg *msg = readSlot(index);
+            HttpMsg *msg = readSlot(ready);
             if (msg != nullptr && server.state != SS_STOPPED)
                 dispatch(msg);
             else if (msg != nullptr)

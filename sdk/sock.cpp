@@ -131,6 +131,10 @@ int setupTcpServer(int fd, const SockInfo *rec)
         consolePrint(" listen() error: 0x%x\r\n", errno);
         return QN_ERR_SOCK;
     }
+    // Readiness seen by poll may be gone by the time we accept (the peer
+    // reset, or the socket was replaced meanwhile): accept must never block
+    // the server thread, so the listener does not block.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
 #ifdef TCP_DEFER_ACCEPT
     // A connection that never sends anything stays in the kernel instead of
     // reaching accept() and the single server thread.
@@ -296,6 +300,7 @@ int sockAccept(SockInfo *rec)
     if (rec == nullptr || rec->fd == 0 || rec->kind != SP_TCP_SERVER)
         return QN_ERR_ARG;
     socklen_t size = sizeof rec->peer;
+    // The accepted connection blocks (with bounded waits), whatever the listener does.
     int fd = accept4(rec->fd, reinterpret_cast<sockaddr *>(&rec->peer), &size, SOCK_CLOEXEC);
     if (fd >= 0)
         fd = avoidZero(fd);

@@ -161,7 +161,9 @@ int readTcpServer(SockInfo *rec, uint32_t room)
 int readDatagram(SockInfo *rec, uint32_t room)
 {
     socklen_t size = sizeof rec->peer;
-    ssize_t n = recvfrom(rec->fd, rec->data, room, 0, reinterpret_cast<sockaddr *>(&rec->peer), &size);
+    // Never wait here: the loop has polled, and a datagram it saw may have
+    // been taken meanwhile by another reader of the same socket.
+    ssize_t n = recvfrom(rec->fd, rec->data, room, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&rec->peer), &size);
     if (n < 0) {
         consolePrint(" recvfrom() error: %d\r\n", errno);
         return QN_ERR_SOCK;

@@ -276,7 +276,7 @@ TEST(Tables, SixteenControlPointsAndDevicesRegisterEverything)
     serverReset();
 }
 
-int firedCount = 0;
+std::atomic<int> firedCount{0};
 int countFire(MsgHandler *) { return ++firedCount; }
 
 TEST_F(ServerLoop, TimersFireOnceAndNeverForRemovedHandlers)
