@@ -46,9 +46,14 @@ int answerPath(MsgHandler *h)
     return httpSendResponse(h, 200, &type, 1, role->body.c_str(), static_cast<uint32_t>(role->body.size()));
 }
 
-std::unique_ptr<PathRole> makeRole(uint16_t port, const std::string &path, const std::string &body)
+// Roles outlive the server loop that calls them: the fixture releases them
+// only after the loop has ended.
+std::vector<std::unique_ptr<PathRole>> ownedRoles;
+
+PathRole *makeRole(uint16_t port, const std::string &path, const std::string &body)
 {
-    auto role = std::make_unique<PathRole>();
+    ownedRoles.push_back(std::make_unique<PathRole>());
+    PathRole *role = ownedRoles.back().get();
     role->path = path;
     role->body = body;
     sockInit(&role->wanted, "127.0.0.1", "", port, SP_TCP_SERVER, 0);
@@ -56,7 +61,7 @@ std::unique_ptr<PathRole> makeRole(uint16_t port, const std::string &path, const
     role->handler.sock = &role->wanted;
     role->handler.match = matchPath;
     role->handler.handle = answerPath;
-    role->handler.priv = role.get();
+    role->handler.priv = role;
     return role;
 }
 
@@ -97,12 +102,18 @@ protected:
         loop_ = std::thread([] { serverLoop(); });
     }
 
-    void TearDown() override
+    void stop()
     {
         setRunState(nullptr, ES_STOPPED);
         if (loop_.joinable())
             loop_.join();
+    }
+
+    void TearDown() override
+    {
+        stop();
         serverReset();
+        ownedRoles.clear();
         setConsoleSink(nullptr);
     }
 
@@ -299,6 +310,8 @@ TEST_F(ServerLoop, TimersFireOnceAndNeverForRemovedHandlers)
     ASSERT_EQ(regHandler(&removed), 0);
     start();
     std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    stop(); // the handlers live on this test's stack
+    serverReset();
     EXPECT_EQ(firedCount, 1);
 }
 
