@@ -57,11 +57,13 @@ int findRegistered(const MsgHandler *handler)
     return -1;
 }
 
-int findOpenSocket(const SockInfo *rec)
+// The slot of the same socket (kind and port), open or still to be opened:
+// sockets open only when the server runs, and a port must never get two.
+int findSharedSocket(const SockInfo *rec)
 {
     for (int i = 0; i < kMaxSockets; ++i) {
         const SocketSlot &slot = server.sockets[i];
-        if (slotInUse(slot) && slot.sock.fd != 0 && sockSame(&slot.sock, rec) == 0)
+        if (slotInUse(slot) && sockSame(&slot.sock, rec) == 0)
             return i;
     }
     return -1;
@@ -130,6 +132,14 @@ bool openSlot(SocketSlot &slot, Clock::time_point now)
     return false;
 }
 
+void openAllSockets()
+{
+    auto now = Clock::now();
+    for (SocketSlot &slot : server.sockets)
+        if (slotInUse(slot))
+            (void)openSlot(slot, now);
+}
+
 } // namespace
 
 std::recursive_mutex &stackLock()
@@ -147,8 +157,8 @@ int regHandler(MsgHandler *handler)
     if (entry < 0)
         return QN_ERR_NOMEM;
     if (handler->sock != nullptr) {
-        // Records that are not open, and socketless ones, never share a slot.
-        int index = handler->sock->kind == SP_NONE ? -1 : findOpenSocket(handler->sock);
+        // Socketless records never share a slot.
+        int index = handler->sock->kind == SP_NONE ? -1 : findSharedSocket(handler->sock);
         if (index < 0)
             index = takeSocketSlot(handler->sock);
         if (index < 0)
@@ -156,7 +166,10 @@ int regHandler(MsgHandler *handler)
         SocketSlot &slot = server.sockets[index];
         ++slot.refs;
         handler->sock = &slot.sock;
-        if (slot.sock.fd == 0 && slot.sock.kind != SP_NONE)
+        // Sockets open once the server runs (the loop opens the others when
+        // it starts): a stack that is used only to read descriptions, or
+        // whose entities never run, touches no network at all.
+        if (slot.sock.fd == 0 && slot.sock.kind != SP_NONE && server.state == SS_RUNNING)
             (void)openSlot(slot, Clock::now()); // on failure the loop retries the open
     }
     server.handlers[entry] = handler;
@@ -201,6 +214,8 @@ int setRunState(MsgHandler *handler, int command)
     case ES_STOPPED:
         if (command == ES_RUNNING)
             *state = ES_RUNNING;
+        if (command == ES_RUNNING && handler == nullptr)
+            openAllSockets(); // the server is ready for clients once it is told to run
         return 0;
     case ES_RUNNING:
         if (command == ES_STOPPED || command == ES_PAUSED)
@@ -459,10 +474,7 @@ int serverLoop()
 {
     {
         std::lock_guard guard(stackLock());
-        auto now = Clock::now();
-        for (SocketSlot &slot : server.sockets)
-            if (slotInUse(slot))
-                (void)openSlot(slot, now);
+        openAllSockets();
     }
     timerTick();
     while (serverState() != SS_STOPPED)
