@@ -4,6 +4,7 @@
 
 #include "log.h"
 #include "roles.h"
+#include "ssdp.h"
 #include "scpd.h"
 #include "text.h"
 
@@ -219,7 +220,7 @@ extern "C" QN_RET qnChangeEntityState(QN_ENTITY entity, int32_t command)
         bool leaving = command == ES_STOPPED || command == ES_PAUSED || command == ES_BYEBYE;
         if (slot->registered[DR_SSDP] && ssdp.state == ES_RUNNING && leaving) {
             slot->announceAlive = false;
-            (void)advertiseTask(&ssdp); // announces byebye
+            (void)advertiseOnce(&ssdp); // announces byebye
         }
         // A device that runs again is alive again, whatever it said before.
         if (command == ES_RUNNING)

@@ -61,6 +61,10 @@ struct EntitySlot {
     uint16_t childCount;
     char searchTarget[QN_NAME_MAX_LEN];        // control point: last qnCPSearch target
     uint16_t searchValue;
+    // A control point bound to one device (cpType other than 0 with an
+    // http:// descFile when added) hears only that address and port.
+    uint32_t boundAddr;                        // network byte order, 0 = not bound
+    uint16_t boundPort;                        // network byte order
 };
 
 // The slot of a valid entity handle (0 to 15, in use), or nullptr.

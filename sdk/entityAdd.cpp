@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <memory>
 #include <string_view>
 
@@ -291,6 +292,15 @@ void registerCtrlPoint(EntitySlot &slot)
     (void)timerAdd(1, cpSearchTask, &slot.handlers[CR_SEARCH]);
 }
 
+void bindToDescUrl(EntitySlot &slot)
+{
+    if (slot.cp.cpType == CPT_PLAIN || strncasecmp(slot.cp.descFile, "http://", 7) != 0)
+        return;
+    char scheme[16], path[QN_VAL_MAX_LEN];
+    if (parseUrl(slot.cp.descFile, scheme, sizeof scheme, &slot.boundAddr, &slot.boundPort, path, sizeof path) != 0)
+        slot.boundAddr = slot.boundPort = 0;
+}
+
 int lowestFreeSlot()
 {
     EntitySlot *table = entityTable();
@@ -417,6 +427,7 @@ QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL
             p->children[p->childCount++] = index;
     }
     slot.cp = s;
+    bindToDescUrl(slot);
     registerCtrlPoint(slot);
     return index;
 }

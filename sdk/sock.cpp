@@ -11,45 +11,72 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
-// Ports of the stack's own datagram sockets. A multicast datagram from the
-// interface address whose source port is one of these is our own echo; any
-// other datagram from this host (another program, another entity's device)
-// is a real message.
+// Ports of the stack's own datagram sockets. A datagram from the interface
+// address whose source port is one of these is our own (an echo, or the
+// answer of one of our entities to another, which the single server thread
+// could not serve anyway); any other datagram from this host, another
+// program's device or control point, is a real message. A closed socket's
+// port stays ours for a while: its last datagrams may still be queued.
 constexpr int kOwnPortSlots = 64;
-std::atomic<uint16_t> ownPorts[kOwnPortSlots];
+constexpr int64_t kOwnPortLingerMs = 30000;
+
+struct OwnPort {
+    uint16_t port;
+    bool open;
+    int64_t until; // closed: ours until then (steady ms)
+};
+std::mutex ownPortsLock;
+OwnPort ownPorts[kOwnPortSlots];
+
+int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void rememberOwnPort(uint16_t port)
 {
     if (port == 0)
         return;
-    for (auto &slot : ownPorts) {
-        uint16_t expected = 0;
-        if (slot.compare_exchange_strong(expected, port))
-            return;
+    std::lock_guard guard(ownPortsLock);
+    int64_t now = steadyMs();
+    OwnPort *free = nullptr;
+    for (OwnPort &slot : ownPorts) {
+        if (slot.port == port || (free == nullptr && (slot.port == 0 || (!slot.open && slot.until < now))))
+            free = &slot;
+        if (slot.port == port)
+            break;
     }
+    if (free != nullptr)
+        *free = OwnPort{port, true, 0};
 }
 
 void forgetOwnPort(uint16_t port)
 {
     if (port == 0)
         return;
-    for (auto &slot : ownPorts) {
-        uint16_t expected = port;
-        if (slot.compare_exchange_strong(expected, 0))
-            return;
-    }
+    std::lock_guard guard(ownPortsLock);
+    for (OwnPort &slot : ownPorts)
+        if (slot.port == port && slot.open)
+            slot = OwnPort{port, false, steadyMs() + kOwnPortLingerMs};
 }
 
 bool isOwnPort(uint16_t port)
 {
-    for (auto &slot : ownPorts)
-        if (port != 0 && slot.load() == port)
+    if (port == 0)
+        return false;
+    std::lock_guard guard(ownPortsLock);
+    int64_t now = steadyMs();
+    for (const OwnPort &slot : ownPorts)
+        if (slot.port == port && (slot.open || slot.until >= now))
             return true;
     return false;
 }
@@ -195,6 +222,11 @@ int setupMcastServer(int fd, const SockInfo *rec)
 
 int connectWithin(int fd, const SockInfo *rec)
 {
+    // Outgoing connections leave from the entity's configured address.
+    if (rec->ifaceAddr[0] != '\0') {
+        sockaddr_in local = makeAddr(rec->ifaceAddr, 0);
+        (void)bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+    }
     sockaddr_in sa = makeAddr(rec->addr, rec->port);
     // Bounded connect: an unreachable or black-holed peer must not hold the
     // calling thread for the system's connect time-out.
@@ -271,7 +303,7 @@ int sockOpen(SockInfo *rec)
         // Datagram senders get their port on the first send; bind now so that
         // the port is known and our own echoes can be recognised.
         if (rec->kind != SP_MCAST_SERVER) {
-            sockaddr_in any = makeAddr(nullptr, 0);
+            sockaddr_in any = makeAddr(rec->kind == SP_MCAST_CLIENT ? rec->ifaceAddr : nullptr, 0);
             (void)bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
         }
         rec->localPort = boundPort(fd);

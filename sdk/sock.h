@@ -28,7 +28,7 @@ struct SockInfo {
     int fd;
     int workFd;
     char addr[kAddrTextLen];       // peer, multicast group, or configured address
-    char ifaceAddr[kAddrTextLen];  // local interface of multicast kinds
+    char ifaceAddr[kAddrTextLen];  // local interface of multicast kinds; local address of clients
     uint16_t port;
     char *data;                    // message buffer
     uint32_t len;                  // room before a read, bytes after; bytes to send
@@ -51,6 +51,10 @@ int sockCloseWork(SockInfo *rec);
 int sockClose(SockInfo *rec);
 // 0 when a and b denote the same socket: equal kind and port.
 int sockSame(const SockInfo *a, const SockInfo *b);
+
+// Sends one datagram of len bytes from an open datagram socket to addr:port
+// without touching the record (its buffer may hold a message being served).
+int sockSendTo(const SockInfo *rec, const char *data, uint32_t len, const char *addr, uint16_t port);
 
 // True when the datagram just read came from one of the stack's own sockets.
 bool sockIsOwnDatagram(const SockInfo *rec);

@@ -252,3 +252,19 @@ int sockWrite(SockInfo *rec)
         return -1;
     }
 }
+
+int sockSendTo(const SockInfo *rec, const char *data, uint32_t len, const char *addr, uint16_t port)
+{
+    if (rec == nullptr || rec->fd == 0 || data == nullptr || len == 0 || addr == nullptr)
+        return QN_ERR_ARG;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    if (inet_pton(AF_INET, addr, &to.sin_addr) != 1)
+        return QN_ERR_ARG;
+    if (sendto(rec->fd, data, len, MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0) {
+        consolePrint(" sendto() error: %d\r\n", errno);
+        return QN_ERR_SOCK;
+    }
+    return 0;
+}
