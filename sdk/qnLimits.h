@@ -41,6 +41,33 @@ inline constexpr int kSendWaitMs = 5000;       // a peer that does not read is d
 inline constexpr int kConnectWaitMs = 3000;    // longest wait for an outgoing connect
 inline constexpr int kDeferAcceptSeconds = 30; // silent connections stay in the kernel
 
+// ---- Description model ------------------------------------------------------
+// Fixed-capacity records (Part 1.11), sized for real devices: surplus text
+// leaves are dropped, surplus containers fail the parse with QN_ERR_NOMEM.
+// Arguments per action stay QN_ARG_MAX_NUM.
+inline constexpr int kMaxServices = 16;        // services per device
+inline constexpr int kMaxEmbeddedDevices = 16; // embedded devices per device
+inline constexpr int kMaxFields = 32;          // leaf fields per device or service
+inline constexpr int kMaxActions = 64;         // actions per SCPD
+inline constexpr int kMaxStateVars = 128;      // state variables per SCPD
+inline constexpr int kMaxAllowedValues = 64;   // allowed values per state variable
+// Namespace prefixes of prefixed description leaves (dlna:X_DLNADOC) that a
+// parsed description remembers so that its written form declares them.
+inline constexpr int kMaxDescNamespaces = 8;
+
+// Container slots of the elements whose children are not records of the
+// model: root and specVersion of a description, scpd and its specVersion,
+// and device (iconList, serviceList, deviceList and one spare).
+inline constexpr int kRootContainerSlots = 10;
+inline constexpr int kScpdContainerSlots = 20;
+inline constexpr int kDeviceContainerSlots = 4;
+
+// Deepest element nesting the XML element reader accepts, counting the
+// element it is asked to read as level 1. The reader recurses (or stacks)
+// once per level; a hostile document of 64 KiB nested elements must not
+// exhaust a 64 KiB thread stack.
+inline constexpr int kMaxXmlDepth = 32;
+
 // ---- File service -------------------------------------------------------------
 // A served description or SCPD is written whole: the first buffer holds any
 // document read within kMaxDocument with room for what writing adds
