@@ -120,11 +120,15 @@ std::string directoryOf(std::string_view path)
 std::string identOf(std::string_view text)
 {
     std::string ident;
-    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text.front())) != 0)
-        ident.push_back('x');
     for (char c : text)
         ident.push_back(isIdentChar(c) ? c : '_');
     return ident;
+}
+
+std::string fileScopeIdentOf(std::string_view text)
+{
+    bool letterFirst = !text.empty() && std::isalpha(static_cast<unsigned char>(text.front())) != 0;
+    return (letterFirst ? "" : "x") + identOf(text);
 }
 
 std::string cStringOf(std::string_view text)
@@ -180,11 +184,11 @@ GenPlan makePlan(const GenOptions &opts, const QNRootDesc &root, const std::stri
     plan.opts = &opts;
     plan.root = &root;
     plan.lf = lf;
-    plan.brief = identOf(opts.brief);
+    plan.brief = fileScopeIdentOf(opts.brief);
     plan.prefix = plan.brief + (opts.isDevice != 0 ? "" : "CP");
     std::string_view descName = fileNameOf(opts.inputPath);
     plan.descName = descName.empty() ? kUnknownName : std::string(descName);
-    plan.descIdent = identOf(plan.descName);
+    plan.descIdent = fileScopeIdentOf(plan.descName);
     plan.localPath = directoryOf(opts.inputPath);
 
     // Names the generated files and identifiers already use.
@@ -200,7 +204,7 @@ GenPlan makePlan(const GenOptions &opts, const QNRootDesc &root, const std::stri
         ScpdFile entry;
         entry.service = serv;
         entry.file = file;
-        entry.ident = uniqueName(identOf(file), &idents);
+        entry.ident = uniqueName(fileScopeIdentOf(file), &idents);
         entry.cbBase = uniqueName(cbBaseOf(file), &cbBases);
         planCallbacks(entry.cbBase, actionNames(serv->scpd), &actionOwners, &entry.actions, &plan.actionRows);
         planCallbacks(entry.cbBase, varNames(serv->scpd), &varOwners, &entry.vars, &plan.varRows);

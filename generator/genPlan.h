@@ -27,9 +27,13 @@ std::string_view fileNameOf(std::string_view path);
 // The directory part of a description path: up to its last slash, "." for a
 // bare file name, "/" for a file in the root directory.
 std::string directoryOf(std::string_view path);
-// text as a C identifier: every character other than a letter, digit or
-// underscore becomes an underscore, and a leading digit gets "x" before it.
+// text as part of a C identifier: every character other than a letter,
+// digit or underscore becomes an underscore.
 std::string identOf(std::string_view text);
+// text as an identifier of its own at file scope: identOf, with an "x" before
+// it unless it begins with a letter (a digit cannot begin it, and names that
+// begin with an underscore are the implementation's).
+std::string fileScopeIdentOf(std::string_view text);
 // text as the body of a C string literal: backslash, double quote, "??"
 // (a trigraph start) and control characters other than tab are escaped.
 std::string cStringOf(std::string_view text);
