@@ -78,3 +78,47 @@ inline constexpr size_t kMaxServedDoc = 8 * kMaxDocument;
 // Capacity of the buffer an application fills per MT_READ_FILE call when
 // the file service asks it for a file.
 inline constexpr int32_t kFileChunkSize = 16 * 1024;
+
+// ---- SOAP control and GENA eventing -------------------------------------------
+// Names and values are escaped where they are written: a character grows to
+// at most five ("&amp;", "&#13;") in element content and six ("&quot;") in
+// an attribute value.
+inline constexpr size_t kContentEscapeGrowth = 5;
+inline constexpr size_t kAttrEscapeGrowth = 6;
+// One escaped pair of an envelope or event: <name>value</name>, a line end
+// and, in an event, the property element around it.
+inline constexpr size_t kSoapPairText =
+    (2 * (QN_NAME_MAX_LEN - 1) + (QN_VAL_MAX_LEN - 1)) * kContentEscapeGrowth + 64;
+// A whole body: the fixed envelope text, the action name twice, the service
+// type in an attribute and sixteen pairs. Request bodies, device answers and
+// event bodies are built whole in a heap buffer of this size, so that no
+// record is ever cut (about 66 KiB; with its headers a request still fits
+// the buffer a device reads it into).
+inline constexpr size_t kSoapBodyMax = 1024 + 2 * QN_NAME_MAX_LEN * kContentEscapeGrowth +
+                                       QN_VAL_MAX_LEN * kAttrEscapeGrowth + QN_ARG_MAX_NUM * kSoapPairText;
+static_assert(kSoapBodyMax + 1024 < kMsgBufSize, "a whole request must fit a socket buffer");
+// A control point reads an answer of headers and a body of up to 64 KiB.
+inline constexpr size_t kSoapAnswerMax = kMsgBufSize;
+
+// Waits of a control point's exchanges: the read time-out for an answer to
+// a request sent to an absolute URL, and to one sent to the device's
+// recorded address (SOAP, subscription).
+inline constexpr int kSoapAbsoluteWaitUs = 5000000;
+inline constexpr int kSoapRelativeWaitUs = 2000000;
+inline constexpr int kGenaAbsoluteWaitUs = 5000000;
+inline constexpr int kGenaRelativeWaitUs = 6000000;
+
+// Device subscriptions: one table for every device of the process.
+inline constexpr int kMaxSubscriptions = 256;
+// "uuid:" and a version 4 UUID of 36 characters, and the terminator.
+inline constexpr size_t kSidSize = 5 + 36 + 1;
+// A subscription lasts at least this long, and the answer names it.
+inline constexpr int kMinSubscriptionSeconds = 1801;
+// Delivery URLs kept per subscription (UDA 1.0, 4.1.1 allows several).
+inline constexpr int kMaxCallbackUrls = 8;
+// An event is delivered from the server thread: a subscriber that does not
+// accept the connection within this time is passed over for the next URL.
+inline constexpr int kNotifyConnectWaitMs = 1000;
+// Subscriptions a control point process remembers to route incoming events
+// to the control point that made them.
+inline constexpr int kMaxCpSubscriptions = 64;

@@ -192,6 +192,55 @@ const char *qnFindDescValue(QN_ENTITY entity, const char *reserved1, const char 
                             const char *fieldName, const char *pattern, int32_t wantDevices,
                             int32_t wantServices, int32_t reserved3);
 
+/* ---- SOAP control (control point) ----------------------------------------
+ * Both calls run on the caller's thread against the control point's tracked
+ * device and return when the answer has been read (or the waits ran out).
+ * qnCPSoapAction sends action->action with its argNV pairs (argNum of
+ * them) to the first service of serviceType; qnCPSoapQuery asks for the
+ * value of the variable named by argNV[0].name (argNum must be 1).
+ * Once an answer was read the caller's record holds it: errCode and errDesc
+ * the HTTP status and reason phrase, argNV the out-arguments (for a query
+ * the value in argNV[0].val; for a SOAP fault faultcode, faultstring,
+ * errorCode, errorDescription), argDirection as the caller set it.
+ * Results: QN_OK; QN_ERR a SOAP fault (or a query answer without exactly
+ * one value); QN_ERR_ARG bad arguments or no such service; QN_ERR_SOCK no
+ * connection; QN_ERR_NO_DEVICE no usable tracked device; QN_ERR_NO_URL the
+ * service has no controlURL; -500 an answer that is not a SOAP envelope.
+ * Calls on one control point may overlap; each uses a connection of its own.
+ */
+#define QN_ERR_NO_DEVICE -600 /* no usable device is tracked */
+#define QN_ERR_NO_URL    -700 /* the service has no controlURL */
+
+QN_RET qnCPSoapAction(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action);
+QN_RET qnCPSoapQuery(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action);
+
+/* ---- GENA eventing -------------------------------------------------------
+ * qnCPSubscribe subscribes to the first service of serviceType of the
+ * control point's tracked device when sid is empty, and renews the
+ * subscription sid names otherwise; events go to the control point's
+ * eventPort and eventPath (callbackPath must be present but is not used).
+ * On return sid holds the SID of the answer (at most sidSize - 1
+ * characters). qnCPUnsubscribe cancels it; sid is left as it was.
+ * Results: QN_OK; QN_ERR the event listener is not running, no usable
+ * device is tracked, or the device refused (a status other than 200);
+ * QN_ERR_ARG bad arguments or no such service; QN_ERR_SOCK no connection.
+ */
+QN_RET qnCPSubscribe(QN_CONTROL_POINT cp, const char *serviceType, const char *callbackPath, int32_t timeout,
+                     char *sid, int32_t sidSize);
+QN_RET qnCPUnsubscribe(QN_CONTROL_POINT cp, const char *serviceType, const char *sid);
+
+/* The argument of MT_CP_EVENT: the variables of one event as name/value
+ * pairs in argNV (argNum of them, every variable of every property, at
+ * most QN_ARG_MAX_NUM), and in errDesc the SID of the subscription that
+ * sent it. The record lives for the handler call only. */
+typedef QNApiAction QNApiEvent;
+
+/* Sends one event with count variables (at most QN_ARG_MAX_NUM) to every
+ * live subscription of the device's first service of serviceType, each
+ * with its next sequence number; the values are sent as given. Returns the
+ * number of subscriptions the event was delivered to, or QN_ERR_ARG. */
+QN_RET qnDevNotify(QN_DEVICE device, const char *serviceType, const QNNameVal *vars, int32_t count);
+
 /* Bounded setters of QNNameVal texts: values are cut to QN_VAL_MAX_LEN - 1
  * and names to QN_NAME_MAX_LEN - 1 characters, always terminated. */
 QN_RET qnSetNVVal(char *val, const char *text);

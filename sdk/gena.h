@@ -1,0 +1,64 @@
+// GENA eventing, device side: the subscription table that every device of
+// the process shares, the handling of SUBSCRIBE and UNSUBSCRIBE, and the
+// event sender. Everything here runs under stackLock().
+#pragma once
+
+#include "entity.h"
+#include "qnLimits.h"
+
+#include <cstdint>
+
+// One subscription. A slot is live while id is non-zero and the current
+// time (seconds of the steady clock) is below expiry.
+struct Subscription {
+    uint32_t id;                        // 0: never used or released
+    uint32_t expiry;                    // kNeverExpires: never
+    QN_DEVICE device;                   // the device entity it belongs to
+    const QNServDesc *service;          // a service of that device's model
+    uint8_t callbackCount;              // delivery URLs read from callbacks
+    char callbacks[QN_VAL_MAX_LEN];     // the Callback header as it came
+    uint32_t seq;                       // sequence number of the next event
+    char sid[kSidSize];                 // "uuid:" and a random version 4 UUID
+};
+
+inline constexpr uint32_t kNeverExpires = 0xFFFFFFFFu;
+
+// The table (tests look into it).
+Subscription *subscriptionTable();
+// Seconds of the steady clock, the time base of expiry.
+uint32_t genaNow();
+bool subscriptionLive(const Subscription &sub, uint32_t now);
+
+// The live subscription whose SID is exactly sid, of the given device, or
+// nullptr.
+Subscription *findSubscription(QN_DEVICE device, const char *sid);
+
+// A new SID: "uuid:" and a random version 4 UUID (RFC 4122, 4.4) from the
+// kernel's random source. False (out empty) when size is below kSidSize or
+// no random bytes could be had.
+bool makeSid(char *out, size_t size);
+
+// One delivery URL of a Callback text: <http://a.b.c.d:port/path>, the
+// angle brackets optional, URLs separated by blanks. The host must be a
+// dotted address (names are not resolved).
+struct CallbackUrl {
+    uint32_t addr;                  // network byte order
+    uint16_t port;                  // host byte order; 0 when the URL names none
+    char path[QN_VAL_MAX_LEN];      // "/" when the URL names none
+};
+// Reads the URL that starts at or after *pos and moves *pos past it. False
+// when no further URL can be read.
+bool nextCallbackUrl(const char *text, size_t *pos, CallbackUrl *url);
+
+// Handles a SUBSCRIBE or UNSUBSCRIBE on a device's control server: 0 when
+// it answered, -1 when the request is not this device's.
+int genaSubscribeRequest(MsgHandler *handler);
+
+// Sends the current values of the service's evented variables (asked from
+// the device's handler) to one subscription: the initial event. 0, or -1
+// when nothing was sent.
+int notifySubscriber(QN_DEVICE device, const char *sid, const QNServDesc *service);
+
+// Sends a built event body to one subscription with its next sequence
+// number, trying its delivery URLs in order. True when a URL was reached.
+bool deliverEvent(Subscription &sub, const char *body, uint32_t bodyLen);

@@ -1,0 +1,285 @@
+// GENA eventing, control-point side: subscribing, renewing and cancelling
+// (on the caller's thread, without the stack lock while it waits for the
+// device), and the event listener that hands each NOTIFY to the
+// application as MT_CP_EVENT.
+//
+// Several control points may share one event port (the explorer's device
+// control points all listen on theirs): the stack remembers which control
+// point holds which SID, so that an event reaches the control point that
+// subscribed, not merely the first one on the port.
+#include "clientConn.h"
+#include "entity.h"
+#include "gena.h"
+#include "log.h"
+#include "roles.h"
+#include "soapParse.h"
+#include "soapWrite.h"
+#include "text.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+namespace {
+
+// One subscription a control point made. A pending entry stands for a
+// SUBSCRIBE whose answer (and SID) has not been read yet: the initial
+// event may arrive before it.
+struct CpSubscription {
+    QN_CONTROL_POINT cp;
+    bool used;
+    bool pending;
+    uint32_t expiry;
+    char sid[QN_NAME_MAX_LEN];
+};
+
+CpSubscription cpSubs[kMaxCpSubscriptions]; // under stackLock()
+
+CpSubscription *findCpSub(std::string_view sid)
+{
+    uint32_t now = genaNow();
+    for (CpSubscription &s : cpSubs)
+        if (s.used && !s.pending && now < s.expiry && sid == s.sid)
+            return &s;
+    return nullptr;
+}
+
+CpSubscription *takeCpSub()
+{
+    uint32_t now = genaNow();
+    for (CpSubscription &s : cpSubs)
+        if (!s.used || (!s.pending && now >= s.expiry))
+            return &s;
+    return nullptr;
+}
+
+// Registers a SUBSCRIBE about to be sent; returns its entry or nullptr.
+CpSubscription *notePending(QN_CONTROL_POINT cp)
+{
+    std::lock_guard guard(stackLock());
+    CpSubscription *s = takeCpSub();
+    if (s != nullptr)
+        *s = CpSubscription{cp, true, true, 0, {}};
+    return s;
+}
+
+// Records the outcome of a subscription or renewal: the SID and how long
+// the device granted it (the answer's Timeout, else what was asked).
+void noteSubscribed(CpSubscription *pending, QN_CONTROL_POINT cp, const char *sid, const char *timeout,
+                    int32_t asked)
+{
+    std::lock_guard guard(stackLock());
+    CpSubscription *s = pending;
+    if (s == nullptr)
+        s = findCpSub(sid);
+    if (s == nullptr)
+        s = takeCpSub();
+    if (s == nullptr)
+        return;
+    uint32_t seconds = asked > 0 ? static_cast<uint32_t>(asked) : kMinSubscriptionSeconds;
+    if (timeout != nullptr && std::strncmp(timeout, "Second-", 7) == 0) {
+        long granted = std::strtol(timeout + 7, nullptr, 10);
+        seconds = std::strcmp(timeout + 7, "infinite") == 0 ? kNeverExpires - genaNow() - 1
+                  : granted > 0                             ? static_cast<uint32_t>(granted)
+                                                            : seconds;
+    }
+    *s = CpSubscription{cp, true, false, genaNow() + seconds, {}};
+    copyBounded(s->sid, sizeof s->sid, sid);
+}
+
+void dropCpSub(CpSubscription *pending, const char *sid)
+{
+    std::lock_guard guard(stackLock());
+    if (pending != nullptr)
+        *pending = CpSubscription{};
+    CpSubscription *s = sid != nullptr ? findCpSub(sid) : nullptr;
+    if (s != nullptr)
+        *s = CpSubscription{};
+}
+
+// The control point an event is for: the one that holds its SID; else one
+// whose subscription is still waiting for its answer; else the control
+// point whose listener took it.
+EntitySlot *eventOwner(MsgHandler *handler, const char *sid)
+{
+    EntitySlot *own = entityOf(handler);
+    auto listensHere = [handler](const EntitySlot *slot) {
+        return slot != nullptr && slot->kind == EK_CTRL_POINT && slot->registered[CR_EVENT] &&
+               slot->handlers[CR_EVENT].sock == handler->msg->sock &&
+               slot->handlers[CR_EVENT].state == ES_RUNNING;
+    };
+    const CpSubscription *known = sid != nullptr ? findCpSub(sid) : nullptr;
+    if (known != nullptr && listensHere(entityAt(known->cp)))
+        return entityAt(known->cp);
+    for (const CpSubscription &s : cpSubs)
+        if (s.used && s.pending && listensHere(entityAt(s.cp)))
+            return entityAt(s.cp);
+    return own;
+}
+
+bool isCtrlPoint(QN_CONTROL_POINT cp)
+{
+    std::lock_guard guard(stackLock());
+    EntitySlot *slot = entityAt(cp);
+    return slot != nullptr && slot->kind == EK_CTRL_POINT;
+}
+
+QN_RET preparationResult(int rc)
+{
+    if (rc == CP_NOT_RUNNING || rc == CP_NO_DEVICE) {
+        debugPrint(LOG_GENA, "Wrong state\r\n", LOG_DETAIL);
+        return QN_ERR;
+    }
+    return rc == QN_ERR_ARG || rc == CP_NO_SERVICE || rc == CP_NO_URL ? QN_ERR_ARG : rc;
+}
+
+// "<http://address:port/path>": the listener of the control point, at the
+// address its connection to the device comes from.
+void callbackOf(const CpCall &call, char *out, size_t size)
+{
+    const char *slash = call.eventPath[0] == '/' || call.eventPath[0] == '\0' ? "" : "/";
+    strBuild(out, static_cast<int>(size), "s", "<http://", "s", call.localAddr, "s", ":", "u",
+             static_cast<unsigned>(call.eventPort), "s", slash, "s", call.eventPath, "s", ">", "");
+}
+
+struct GenaAnswer {
+    int rc;
+    uint16_t status;
+    char sid[QN_NAME_MAX_LEN];
+    char timeout[QN_NAME_MAX_LEN];
+};
+
+// Sends one SUBSCRIBE or UNSUBSCRIBE and reads the answer's head.
+GenaAnswer exchangeGena(const CpCall &call, int method, const HttpHeader *headers, int count)
+{
+    GenaAnswer answer{};
+    ClientConn conn;
+    if (openCpCall(conn, call, kGenaAbsoluteWaitUs, kGenaRelativeWaitUs) != 0) {
+        debugPrint(LOG_GENA, "Sub'ing - sock open error\r\n", LOG_ERROR);
+        answer.rc = QN_ERR_SOCK;
+        return answer;
+    }
+    answer.rc = conn.request(method, call.target.path, headers, count, nullptr, 0);
+    if (answer.rc != 0)
+        return answer;
+    HttpMsg msg;
+    debugPrint(LOG_GENA, "Parsing http\r\n", LOG_DETAIL);
+    answer.rc = conn.readAnswer(&msg);
+    if (answer.rc != 0) {
+        debugPrint(LOG_GENA, "http parsing error\r\n", LOG_ERROR);
+        return answer;
+    }
+    answer.status = msg.status;
+    const char *sid = findHeader(&msg, HH_SID);
+    copyBounded(answer.sid, sizeof answer.sid, sid != nullptr ? sid : "");
+    const char *timeout = findHeader(&msg, HH_TIMEOUT);
+    copyBounded(answer.timeout, sizeof answer.timeout, timeout != nullptr ? timeout : "");
+    return answer;
+}
+
+} // namespace
+
+extern "C" QN_RET qnCPSubscribe(QN_CONTROL_POINT cp, const char *serviceType, const char *callbackPath,
+                                int32_t timeout, char *sid, int32_t sidSize)
+{
+    if (serviceType == nullptr || callbackPath == nullptr || sid == nullptr || sidSize <= 0 || !isCtrlPoint(cp)) {
+        consolePrint(" invalid args\r\n");
+        return QN_ERR_ARG;
+    }
+    CpCall call;
+    int rc = prepareCpCall(cp, CR_EVENT, serviceType, "eventSubURL", &call);
+    if (rc != 0)
+        return preparationResult(rc);
+    bool renewal = sid[0] != '\0';
+    char timeoutText[32];
+    strBuild(timeoutText, sizeof timeoutText, "s", "Second-", "d", timeout, "");
+    char callback[QN_VAL_MAX_LEN];
+    callbackOf(call, callback, sizeof callback);
+    char oldSid[QN_NAME_MAX_LEN];
+    copyBounded(oldSid, sizeof oldSid, std::string_view(sid, strnlen(sid, static_cast<size_t>(sidSize))));
+    HttpHeader headers[4] = {makeHeader(HH_HOST, call.target.host)};
+    int count = 1;
+    if (renewal) {
+        headers[count++] = makeHeader(HH_SID, oldSid);
+        debugPrint(LOG_GENA, "Sending renew\r\n", LOG_DETAIL);
+    } else {
+        headers[count++] = makeHeader(HH_CALLBACK, callback);
+        headers[count++] = makeHeader(HH_NT, "upnp:event");
+        debugPrint(LOG_GENA, "Sending sub\r\n", LOG_DETAIL);
+    }
+    headers[count++] = makeHeader(HH_TIMEOUT, timeoutText);
+    CpSubscription *pending = renewal ? nullptr : notePending(cp);
+    GenaAnswer answer = exchangeGena(call, HM_SUBSCRIBE, headers, count);
+    if (answer.rc == 0 && answer.sid[0] != '\0')
+        copyBounded(sid, static_cast<size_t>(sidSize), answer.sid);
+    if (answer.rc != 0 || answer.status != 200) {
+        dropCpSub(pending, nullptr);
+        return answer.rc != 0 ? answer.rc : QN_ERR;
+    }
+    noteSubscribed(pending, cp, answer.sid[0] != '\0' ? answer.sid : oldSid, answer.timeout, timeout);
+    return QN_OK;
+}
+
+extern "C" QN_RET qnCPUnsubscribe(QN_CONTROL_POINT cp, const char *serviceType, const char *sid)
+{
+    if (serviceType == nullptr || sid == nullptr || sid[0] == '\0' || !isCtrlPoint(cp)) {
+        consolePrint(" invalid args\r\n");
+        return QN_ERR_ARG;
+    }
+    CpCall call;
+    int rc = prepareCpCall(cp, CR_EVENT, serviceType, "eventSubURL", &call);
+    if (rc != 0)
+        return preparationResult(rc);
+    const HttpHeader headers[] = {makeHeader(HH_HOST, call.target.host), makeHeader(HH_SID, sid)};
+    debugPrint(LOG_GENA, "Sending unsub\r\n", LOG_DETAIL);
+    GenaAnswer answer = exchangeGena(call, HM_UNSUBSCRIBE, headers, 2);
+    dropCpSub(nullptr, sid);
+    if (answer.rc != 0)
+        return answer.rc;
+    return answer.status == 200 ? QN_OK : QN_ERR;
+}
+
+// The event listener takes every request that reaches it.
+int eventMatch(MsgHandler *handler)
+{
+    EntitySlot *slot = entityOf(handler);
+    return slot != nullptr && slot->kind == EK_CTRL_POINT && handler->msg != nullptr ? 0 : -1;
+}
+
+// onEventRequest: reads the property set and hands it to the application;
+// answers 200 when the application took it.
+int eventHandle(MsgHandler *handler)
+{
+    HttpMsg *msg = handler != nullptr ? handler->msg : nullptr;
+    if (msg == nullptr || msg->sock == nullptr || msg->body == nullptr)
+        return QN_ERR_ARG;
+    debugPrint(LOG_GENA, "Paring Notify\r\n", LOG_DETAIL);
+    std::unique_ptr<QNApiEvent> event(new (std::nothrow) QNApiEvent{});
+    if (event == nullptr)
+        return QN_ERR_NOMEM;
+    QNTextDoc doc;
+    xmlDocOpen(&doc, kSoapDocKind, msg->body, 0);
+    int rc = parseSoap(&doc, event.get());
+    if (rc != 0)
+        return rc;
+    const char *sid = findHeader(msg, HH_SID);
+    copyBounded(event->errDesc, sizeof event->errDesc, sid != nullptr ? sid : "");
+    EntitySlot *owner = eventOwner(handler, sid);
+    if (owner == nullptr || owner->kind != EK_CTRL_POINT || owner->cp.msgHandler == nullptr)
+        return QN_ERR;
+    debugPrint(LOG_GENA, "Good notify comes\r\n", LOG_DETAIL);
+    SockInfo *sock = msg->sock;
+    char *data = sock->data;
+    rc = owner->cp.msgHandler(owner->self, MT_CP_EVENT, 0, event.get());
+    if (rc != 0) {
+        consolePrint(" onEvent() error.\r\n");
+        return rc;
+    }
+    // The application may have removed the control point, and its socket.
+    if (handler->msg != msg || sock->data != data || sock->workFd == 0)
+        return 0;
+    debugPrint(LOG_GENA, "Sending ack\r\n", LOG_DETAIL);
+    return httpSendResponse(handler, 200, nullptr, 0, nullptr, 0);
+}
