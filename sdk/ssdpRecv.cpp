@@ -51,12 +51,25 @@ bool addressRefused(const EntitySlot *cp, uint32_t addr, uint16_t port)
     return addr != desc->hostAddr && port != desc->hostPort;
 }
 
+bool isGroupNotify(const HttpMsg *msg)
+{
+    const char *host = findHeader(msg, HH_HOST);
+    return msg->method == HM_NOTIFY && findHeader(msg, HH_NT) != nullptr && host != nullptr &&
+           std::strcmp(host, kSsdpHost) == 0;
+}
+
 int filterControlPoint(EntitySlot *cp, uint32_t role, HttpMsg *msg)
 {
     if (findHeader(msg, HH_USN) == nullptr)
         return -1;
     if (cp->desc != nullptr)
         expireCache(&cp->desc->device, ssdpNow());
+    // A byebye carries no LOCATION (UDA 1.0, 1.1.3): it is taken by its Usn,
+    // which must name a record of the tracked device to change anything.
+    const char *nts = findHeader(msg, HH_NTS);
+    if (role == kRoleCpListen && nts != nullptr && std::strcmp(nts, "ssdp:byebye") == 0 &&
+        findHeader(msg, HH_LOCATION) == nullptr)
+        return isGroupNotify(msg) && cp->desc != nullptr && cp->desc->device.lastActive != 0 ? 0 : -1;
     uint32_t addr = 0;
     uint16_t port = 0;
     if (!parseLocation(findHeader(msg, HH_LOCATION), &addr, &port) || addressRefused(cp, addr, port))
@@ -67,10 +80,7 @@ int filterControlPoint(EntitySlot *cp, uint32_t role, HttpMsg *msg)
                   ext[0] == '\0' && findHeader(msg, HH_SERVER) != nullptr;
         return ok ? 0 : -1;
     }
-    const char *host = findHeader(msg, HH_HOST);
-    bool ok = msg->method == HM_NOTIFY && findHeader(msg, HH_NT) != nullptr && host != nullptr &&
-              std::strcmp(host, kSsdpHost) == 0;
-    return ok ? 0 : -1;
+    return isGroupNotify(msg) ? 0 : -1;
 }
 
 // Sends one search response from a fresh socket to the searcher.

@@ -1,0 +1,390 @@
+// Discovery on the wire: announcements and search answers of a device of
+// the stack running in another process (as a separate program on the same
+// host would), and control points that find, describe and track it.
+#include "entity.h"
+#include "log.h"
+#include "netns.h"
+#include "qnSdkApi.h"
+#include "ssdp.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string exampleDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+QN_RET ignoreAll(QN_ENTITY, int32_t, QN_COOKIE, void *) { return QN_OK; }
+
+QN_RET startThread(QNThreadEntry entry, int32_t)
+{
+    std::thread(entry, nullptr).detach();
+    return QN_OK;
+}
+
+// A BinaryLight of the stack in a child process, with its own UDN and port.
+// Commands through a pipe: 'b' stops the device (byebye), closing the pipe ends it.
+class DeviceProcess {
+public:
+    DeviceProcess(const std::string &udn, uint16_t port) : port_(port)
+    {
+        dir_ = testing::TempDir() + "/light-" + std::to_string(port);
+        std::string mk = "mkdir -p " + dir_;
+        if (std::system(mk.c_str()) != 0)
+            return;
+        std::string desc = std::regex_replace(readFile(exampleDir() + "/BinaryLight.xml"),
+                                              std::regex("<UDN>[^<]*</UDN>"), "<UDN>" + udn + "</UDN>");
+        std::ofstream(dir_ + "/BinaryLight.xml") << desc;
+        std::ofstream(dir_ + "/SwitchPower.xml") << readFile(exampleDir() + "/SwitchPower.xml");
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            // Earlier devices' command pipes must not stay open here, or they
+            // would never see their end.
+            for (int fd : openCommandPipes())
+                close(fd);
+            close(fds[1]);
+            runChild(fds[0]);
+        }
+        close(fds[0]);
+        commands_ = fds[1];
+        openCommandPipes().push_back(commands_);
+    }
+
+    ~DeviceProcess()
+    {
+        auto &open = openCommandPipes();
+        open.erase(std::remove(open.begin(), open.end(), commands_), open.end());
+        if (commands_ >= 0)
+            close(commands_);
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+    }
+
+    void byebye() { (void)!write(commands_, "b", 1); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/BinaryLight.xml"; }
+
+private:
+    static std::vector<int> &openCommandPipes()
+    {
+        static std::vector<int> fds;
+        return fds;
+    }
+
+    [[noreturn]] void runChild(int commands)
+    {
+        setConsoleSink([](const char *) {});
+        QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
+        qnSdkInit(&config);
+        QNApiDevSettings s{};
+        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+        s.httpPort = s.soapPort = port_;
+        copyBounded(s.localPath, sizeof s.localPath, dir_);
+        copyBounded(s.webPath, sizeof s.webPath, "/");
+        copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
+        s.msgHandler = ignoreAll;
+        s.adPeriod = 1;
+        QN_DEVICE dev = qnAddDevice(&s);
+        qnChangeEntityState(dev, ES_RUNNING);
+        qnSdkRun();
+        char c;
+        while (read(commands, &c, 1) == 1)
+            if (c == 'b')
+                qnChangeEntityState(dev, ES_STOPPED);
+        qnSdkClean();
+        _exit(0);
+    }
+
+    uint16_t port_;
+    std::string dir_;
+    pid_t pid_ = -1;
+    int commands_ = -1;
+};
+
+// A raw UDP socket: a multicast listener on 1900 or a plain sender.
+class RawUdp {
+public:
+    explicit RawUdp(bool joinGroup)
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(joinGroup ? 1900 : 0);
+        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        if (joinGroup) {
+            ip_mreq mreq{};
+            inet_pton(AF_INET, kSsdpGroup, &mreq.imr_multiaddr);
+            setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+        }
+    }
+    ~RawUdp() { close(fd_); }
+
+    void sendToGroup(const std::string &text)
+    {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kSsdpPort);
+        inet_pton(AF_INET, kSsdpGroup, &to.sin_addr);
+        sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+
+    // Every datagram that arrives within the time.
+    std::vector<std::string> collect(std::chrono::milliseconds during)
+    {
+        std::vector<std::string> got;
+        auto end = std::chrono::steady_clock::now() + during;
+        char buf[4096];
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return got;
+            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n > 0)
+                got.emplace_back(buf, static_cast<size_t>(n));
+        }
+    }
+
+private:
+    int fd_;
+};
+
+std::string headerOf(const std::string &msg, const std::string &name)
+{
+    std::smatch m;
+    if (std::regex_search(msg, m, std::regex("\r\n" + name + ": ?([^\r]*)\r\n", std::regex::icase)))
+        return m[1];
+    return "<none>";
+}
+
+std::string search(const std::string &st, const std::string &man = "\"ssdp:discover\"",
+                   const std::string &target = "*")
+{
+    return "M-SEARCH " + target + " HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nMAN: " + man +
+           "\r\nMX: 1\r\nST: " + st + "\r\n\r\n";
+}
+
+constexpr char kLightType[] = "urn:schemas-upnp-org:device:BinaryLight:1";
+constexpr char kPowerType[] = "urn:schemas-upnp-org:service:SwitchPower:1";
+
+TEST(SsdpMessages, WrittenByteForByte)
+{
+    char buf[1024];
+    ssdpWrite(buf, sizeof buf, SK_SEARCH, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(buf, "M-SEARCH * HTTP/1.1\r\nHost: 239.255.255.250:1900\r\nMan: \"ssdp:discover\"\r\nMx: 3\r\n"
+                      "St: ssdp:all\r\n\r\n");
+    ssdpWrite(buf, sizeof buf, SK_RESPONSE, "http://1.2.3.4:5/d.xml", "upnp:rootdevice", "uuid:a::upnp:rootdevice");
+    EXPECT_STREQ(buf, "HTTP/1.1 200 OK\r\nCache-Control: max-age=120\r\nDate: \r\nExt: \r\n"
+                      "Location: http://1.2.3.4:5/d.xml\r\nServer: Corvanta UPnP Server, UPnP/1.0\r\n"
+                      "St: upnp:rootdevice\r\nUsn: uuid:a::upnp:rootdevice\r\n\r\n");
+    ssdpWrite(buf, sizeof buf, SK_ALIVE, "http://1.2.3.4:5/d.xml", "uuid:a", "uuid:a");
+    EXPECT_STREQ(buf, "NOTIFY * HTTP/1.1\r\nCache-Control: max-age=120\r\nLocation: http://1.2.3.4:5/d.xml\r\n"
+                      "Server: Corvanta UPnP Server, UPnP/1.0\r\nHost: 239.255.255.250:1900\r\nNt: uuid:a\r\n"
+                      "Usn: uuid:a\r\nNts: ssdp:alive\r\n\r\n");
+    ssdpWrite(buf, sizeof buf, SK_BYEBYE, nullptr, "uuid:a", "uuid:a");
+    EXPECT_STREQ(buf, "NOTIFY * HTTP/1.1\r\nHost: 239.255.255.250:1900\r\nNt: uuid:a\r\nUsn: uuid:a\r\n"
+                      "Nts: ssdp:byebye\r\n\r\n");
+}
+
+TEST(SsdpDevice, AnnouncesEveryTargetAndAnswersSearches)
+{
+    RawUdp group(true);
+    DeviceProcess light("uuid:11111111-2222-3333-4444-555555555555", 31900);
+    std::set<std::string> targets;
+    for (const std::string &m : group.collect(2500ms)) {
+        if (headerOf(m, "NTS") != "ssdp:alive")
+            continue;
+        targets.insert(headerOf(m, "NT"));
+        EXPECT_EQ(headerOf(m, "LOCATION"), light.url());
+    }
+    EXPECT_EQ(targets, (std::set<std::string>{"upnp:rootdevice", "uuid:11111111-2222-3333-4444-555555555555",
+                                              kLightType, kPowerType}));
+
+    struct Case {
+        const char *name;
+        std::string request;
+        std::set<std::string> answers; // St values expected back
+    } cases[] = {
+        {"ssdp:all by unicast", search("ssdp:all"),
+         {"upnp:rootdevice", "uuid:11111111-2222-3333-4444-555555555555", kLightType, kPowerType}},
+        {"root device", search("upnp:rootdevice"), {"upnp:rootdevice"}},
+        {"service type", search(kPowerType), {kPowerType}},
+        {"udn", search("uuid:11111111-2222-3333-4444-555555555555"), {"uuid:11111111-2222-3333-4444-555555555555"}},
+        {"man without quotes", search("upnp:rootdevice", "ssdp:discover"), {"upnp:rootdevice"}},
+        {"unknown service", search("urn:schemas-upnp-org:service:Dimming:1"), {}},
+        {"vendor domain", search("urn:example-com:device:BinaryLight:1"), {}},
+        {"target not *", search("upnp:rootdevice", "\"ssdp:discover\"", "/"), {}},
+        {"wrong man", search("upnp:rootdevice", "ssdp:other"), {}},
+    };
+    for (const Case &c : cases) {
+        RawUdp searcher(false);
+        searcher.sendToGroup(c.request);
+        std::set<std::string> got;
+        for (const std::string &m : searcher.collect(700ms)) {
+            EXPECT_EQ(m.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << c.name;
+            EXPECT_EQ(headerOf(m, "EXT"), "") << c.name;
+            EXPECT_EQ(headerOf(m, "LOCATION"), light.url()) << c.name;
+            got.insert(headerOf(m, "ST"));
+        }
+        EXPECT_EQ(got, c.answers) << c.name;
+    }
+}
+
+struct Heard {
+    std::mutex lock;
+    std::vector<std::pair<QN_ENTITY, int32_t>> messages;
+    std::map<QN_ENTITY, std::string> locations;
+
+    int count(QN_ENTITY e, int32_t type)
+    {
+        std::lock_guard guard(lock);
+        int n = 0;
+        for (auto &m : messages)
+            n += m.first == e && m.second == type;
+        return n;
+    }
+};
+Heard heard;
+
+QN_RET recordCp(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
+{
+    std::lock_guard guard(heard.lock);
+    heard.messages.emplace_back(e, type);
+    if (type == MT_CP_ALIVE)
+        heard.locations[e] = static_cast<const char *>(arg);
+    return QN_OK;
+}
+
+bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 6000ms)
+{
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return done();
+}
+
+class ControlPoints : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        setConsoleSink([](const char *) {});
+        heard.messages.clear();
+        heard.locations.clear();
+        QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
+        ASSERT_EQ(qnSdkInit(&config), QN_OK);
+    }
+    void TearDown() override
+    {
+        qnSdkClean();
+        setConsoleSink(nullptr);
+    }
+
+    QN_CONTROL_POINT addCp(int cpType, const std::string &descFile, uint16_t eventPort)
+    {
+        QNApiCtrlPointSettings s{};
+        s.cpType = cpType;
+        copyBounded(s.descFile, sizeof s.descFile, descFile);
+        s.notifyApp = 1;
+        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+        s.eventPort = eventPort;
+        s.msgHandler = recordCp;
+        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+        qnChangeEntityState(cp, ES_RUNNING);
+        return cp;
+    }
+};
+
+TEST_F(ControlPoints, FindDescribeAndHearByebye)
+{
+    DeviceProcess light("uuid:aaaaaaaa-0000-0000-0000-000000000001", 31901);
+    QN_CONTROL_POINT cp = addCp(2, light.url(), 31801);
+    ASSERT_EQ(qnSdkRun(), QN_OK);
+    ASSERT_TRUE(waitFor([&] { return heard.count(cp, MT_CP_ALIVE) > 0; }));
+    {
+        std::lock_guard guard(heard.lock);
+        EXPECT_EQ(heard.locations[cp], light.url());
+    }
+    char udn[QN_VAL_MAX_LEN];
+    ASSERT_EQ(qnGetUdn(cp, udn, sizeof udn), 0);
+    EXPECT_STREQ(udn, "uuid:aaaaaaaa-0000-0000-0000-000000000001");
+    const char *list[QN_ARG_MAX_NUM];
+    int32_t count = QN_ARG_MAX_NUM;
+    ASSERT_EQ(qnGetActionList(cp, kPowerType, list, &count), 0);
+    EXPECT_EQ(count, 3);
+    count = QN_ARG_MAX_NUM;
+    uint8_t events[QN_ARG_MAX_NUM];
+    ASSERT_EQ(qnGetVarList(cp, kPowerType, list, events, &count), 0);
+    EXPECT_EQ(count, 2);
+
+    light.byebye();
+    EXPECT_TRUE(waitFor([&] { return heard.count(cp, MT_CP_BYEBYE) > 0; }));
+}
+
+TEST_F(ControlPoints, BoundControlPointsStayWithTheirDevice)
+{
+    std::vector<std::unique_ptr<DeviceProcess>> lights;
+    std::vector<QN_CONTROL_POINT> cps;
+    for (int i = 0; i < 3; ++i) {
+        std::string udn = "uuid:bbbbbbbb-0000-0000-0000-00000000000" + std::to_string(i);
+        lights.push_back(std::make_unique<DeviceProcess>(udn, static_cast<uint16_t>(31910 + i)));
+        cps.push_back(addCp(2, lights.back()->url(), static_cast<uint16_t>(31810 + i)));
+    }
+    // A plain control point hears only what no bound one claims: the fourth device.
+    DeviceProcess unclaimed("uuid:bbbbbbbb-0000-0000-0000-000000000009", 31919);
+    QN_CONTROL_POINT plain = addCp(0, "", 31820);
+    ASSERT_EQ(qnSdkRun(), QN_OK);
+    for (size_t i = 0; i < cps.size(); ++i)
+        ASSERT_TRUE(waitFor([&] { return heard.count(cps[i], MT_CP_ALIVE) > 0; })) << i;
+    ASSERT_TRUE(waitFor([&] { return heard.count(plain, MT_CP_ALIVE) > 0; }));
+    {
+        std::lock_guard guard(heard.lock);
+        EXPECT_EQ(heard.locations[plain], unclaimed.url());
+    }
+    // Let several announcement rounds pass: every bound control point keeps its own device.
+    std::this_thread::sleep_for(2500ms);
+    for (size_t i = 0; i < cps.size(); ++i) {
+        char udn[QN_VAL_MAX_LEN];
+        ASSERT_EQ(qnGetUdn(cps[i], udn, sizeof udn), 0) << i;
+        EXPECT_EQ(std::string(udn), "uuid:bbbbbbbb-0000-0000-0000-00000000000" + std::to_string(i));
+        std::lock_guard guard(heard.lock);
+        EXPECT_EQ(heard.locations[cps[i]], lights[i]->url());
+    }
+}
+
+} // namespace
