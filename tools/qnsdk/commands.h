@@ -22,5 +22,6 @@ struct Command {
 extern const Command kCommands[];
 
 int runDescribe(int argc, char **argv);
+int runDiscover(int argc, char **argv);
 
 } // namespace qncli

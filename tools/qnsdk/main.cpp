@@ -9,6 +9,8 @@ namespace qncli {
 
 const Command kCommands[] = {
     {"describe", "PATH", "print the model of the device description at PATH (SCPDs beside it)", runDescribe},
+    {"discover", "[--addr IP] [--timeout S] [--json]",
+     "search the network and print every root device found, described completely", runDiscover},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
