@@ -1,7 +1,7 @@
 // Command line, generation step and the reading of the input documents.
 #include "driver.h"
 
-#include "expand.h"
+#include "emitFiles.h"
 #include "log.h"
 #include "scpd.h"
 #include "text.h"

@@ -1,7 +1,8 @@
 // Writers of the generated files: main source, XML headers, callback files
 // and the project's CMakeLists.txt.
-#include "expand.h"
+#include "emitFiles.h"
 
+#include "expand.h"
 #include "log.h"
 
 #include <cstdio>
@@ -37,10 +38,12 @@ bool writeWholeFile(const std::string &path, const std::string &text)
     return file != nullptr && finishFile(std::move(file), text);
 }
 
+// Only a file counts as existing: anything else in its place is no file
+// to keep and fails when written.
 bool fileExists(const std::string &path)
 {
     std::error_code ec;
-    return std::filesystem::exists(path, ec);
+    return std::filesystem::is_regular_file(path, ec);
 }
 
 bool readWholeFile(const std::string &path, std::string *text)

@@ -121,6 +121,33 @@ TEST(GenCmdFailures, StatusAndMessage)
     }
 }
 
+// Outputs that cannot be written: a folder stands where a file should be.
+TEST(GenCmdFailures, UnwritableOutputs)
+{
+    struct Case {
+        const char *name;
+        const char *blocked;
+        int result;
+    };
+    const Case cases[] = {
+        {"main source", "Thing.c", GR_NO_OUTPUT},
+        {"callback header", "Svc_CB.h", GR_NO_FILE},
+        {"callback source", "Svc_CB.c", GR_NO_FILE},
+        {"XML header: later files are still written", "Svc_xml.h", GR_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        writeSimpleDevice(dir);
+        fs::create_directories(dir.path() / "out" / c.blocked);
+        RunResult r = runGen({"-i", dir.str("desc.xml"), "-o", dir.str("out"), "-b", "Thing"});
+        EXPECT_EQ(r.status, exitStatusOf(c.result)) << r.out;
+        bool writesCallbacks = c.result == GR_OK;
+        EXPECT_EQ(fs::exists(dir.path() / "out/Svc_CB.h") && fs::is_regular_file(dir.path() / "out/Svc_CB.h"),
+                  writesCallbacks || std::string(c.blocked) == "Svc_CB.c");
+    }
+}
+
 TEST(GenCmdRun, ProgressMessagesInOrder)
 {
     TempDir dir;

@@ -1,7 +1,7 @@
 // What QNGenCmd writes: golden outputs for the BinaryLight, callback files,
 // the rules for existing files, the embedded XML, and the generated C of
 // real devices compiled without a warning (and linked with the SDK).
-#include "expand.h"
+#include "emitFiles.h"
 #include "genInput.h"
 
 #include <gtest/gtest.h>
