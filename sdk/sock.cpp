@@ -307,7 +307,10 @@ int sockOpen(SockInfo *rec)
             (void)bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
         }
         rec->localPort = boundPort(fd);
-        rememberOwnPort(rec->localPort);
+        // The listener never sends; other programs' SSDP sockets share its
+        // port 1900 (and send from it), so it must not count as ours.
+        if (rec->kind != SP_MCAST_SERVER)
+            rememberOwnPort(rec->localPort);
     }
     return 0;
 }
