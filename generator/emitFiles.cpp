@@ -75,10 +75,11 @@ void appendLineLiterals(std::string_view line, const std::string &lf, std::strin
     } while (!line.empty());
 }
 
-// The XML text as literals: CR LF, LF and CR each end a line.
+// The XML text as literals: CR LF, LF and CR each end a line. An empty file
+// is one empty literal, so that the including initialiser stays valid.
 std::string xmlLiterals(std::string_view xml, const std::string &lf)
 {
-    std::string out;
+    std::string out = xml.empty() ? "\"\"" + lf : "";
     while (!xml.empty()) {
         size_t end = xml.find_first_of("\r\n");
         appendLineLiterals(xml.substr(0, end), lf, &out);

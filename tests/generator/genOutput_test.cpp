@@ -130,8 +130,10 @@ TEST(GenOutput, EmbeddedXmlEqualsTheFile)
     std::string tricky = "<?xml version=\"1.0\"?>\r\n<root a=\"q\\\"b\">\r\n\t<x>C:\\dir\\</x>\n  <y>?\?= ?\?/ ?\?'</y>\r"
                          "<z>\x01\x7f tab\there</z>\n\n" + longLine + "\n<u>Gr\xc3\xbc\xc3\x9f</u></root>";
     writeText(dir.path() / "tricky.xml", tricky);
+    writeText(dir.path() / "empty.xml", "");
     const std::vector<std::string> xmls = {
         dir.str("tricky.xml"),
+        dir.str("empty.xml"),
         sourcePath(kBinaryLight),
         sourcePath("examples/binarylight/SwitchPower.xml"),
         sourcePath("tests/data/fixtures/devices/minidlna/rootDesc.xml"),
