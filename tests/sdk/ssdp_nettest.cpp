@@ -6,6 +6,7 @@
 #include "netns.h"
 #include "qnSdkApi.h"
 #include "ssdp.h"
+#include "deviceProcess.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -33,104 +34,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string exampleDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-QN_RET ignoreAll(QN_ENTITY, int32_t, QN_COOKIE, void *) { return QN_OK; }
-
-QN_RET startThread(QNThreadEntry entry, int32_t)
-{
-    std::thread(entry, nullptr).detach();
-    return QN_OK;
-}
-
-// A BinaryLight of the stack in a child process, with its own UDN and port.
-// Commands through a pipe: 'b' stops the device (byebye), closing the pipe ends it.
-class DeviceProcess {
-public:
-    DeviceProcess(const std::string &udn, uint16_t port) : port_(port)
-    {
-        dir_ = testing::TempDir() + "/light-" + std::to_string(port);
-        std::string mk = "mkdir -p " + dir_;
-        if (std::system(mk.c_str()) != 0)
-            return;
-        std::string desc = std::regex_replace(readFile(exampleDir() + "/BinaryLight.xml"),
-                                              std::regex("<UDN>[^<]*</UDN>"), "<UDN>" + udn + "</UDN>");
-        std::ofstream(dir_ + "/BinaryLight.xml") << desc;
-        std::ofstream(dir_ + "/SwitchPower.xml") << readFile(exampleDir() + "/SwitchPower.xml");
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            // Earlier devices' command pipes must not stay open here, or they
-            // would never see their end.
-            for (int fd : openCommandPipes())
-                close(fd);
-            close(fds[1]);
-            runChild(fds[0]);
-        }
-        close(fds[0]);
-        commands_ = fds[1];
-        openCommandPipes().push_back(commands_);
-    }
-
-    ~DeviceProcess()
-    {
-        auto &open = openCommandPipes();
-        open.erase(std::remove(open.begin(), open.end(), commands_), open.end());
-        if (commands_ >= 0)
-            close(commands_);
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-    }
-
-    void byebye() { (void)!write(commands_, "b", 1); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/BinaryLight.xml"; }
-
-private:
-    static std::vector<int> &openCommandPipes()
-    {
-        static std::vector<int> fds;
-        return fds;
-    }
-
-    [[noreturn]] void runChild(int commands)
-    {
-        setConsoleSink([](const char *) {});
-        QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
-        qnSdkInit(&config);
-        QNApiDevSettings s{};
-        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-        s.httpPort = s.soapPort = port_;
-        copyBounded(s.localPath, sizeof s.localPath, dir_);
-        copyBounded(s.webPath, sizeof s.webPath, "/");
-        copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
-        s.msgHandler = ignoreAll;
-        s.adPeriod = 1;
-        QN_DEVICE dev = qnAddDevice(&s);
-        qnChangeEntityState(dev, ES_RUNNING);
-        qnSdkRun();
-        char c;
-        while (read(commands, &c, 1) == 1)
-            if (c == 'b')
-                qnChangeEntityState(dev, ES_STOPPED);
-        qnSdkClean();
-        _exit(0);
-    }
-
-    uint16_t port_;
-    std::string dir_;
-    pid_t pid_ = -1;
-    int commands_ = -1;
-};
+using qntest::DeviceProcess;
+using qntest::startThread;
 
 // A raw UDP socket: a multicast listener on 1900 or a plain sender.
 class RawUdp {

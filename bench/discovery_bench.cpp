@@ -1,0 +1,163 @@
+// Discovery figures, in a private network namespace:
+//  - from qnAddCtrlPoint to MT_CP_ALIVE for a device of the stack (the
+//    first search goes out one second after the add, by design);
+//  - describing minidlna: its description and every SCPD downloaded and
+//    parsed by a bound control point;
+//  - ten devices announcing on one host: until a plain control point that
+//    binds one control point per device has seen them all.
+#include "deviceProcess.h"
+#include "download.h"
+#include "entity.h"
+#include "netns.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> alive{0};
+QN_RET countAlive(QN_ENTITY, int32_t type, QN_COOKIE, void *)
+{
+    if (type == MT_CP_ALIVE)
+        ++alive;
+    return QN_OK;
+}
+
+QNApiCtrlPointSettings cpSettings(int cpType, const std::string &descFile, QNMsgHandler handler, uint16_t port)
+{
+    QNApiCtrlPointSettings s{};
+    s.cpType = cpType;
+    copyBounded(s.descFile, sizeof s.descFile, descFile);
+    s.notifyApp = 1;
+    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+    s.eventPort = port;
+    s.msgHandler = handler;
+    return s;
+}
+
+void startStack()
+{
+    setConsoleSink([](const char *) {});
+    QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
+    qnSdkInit(&config);
+    qnSdkRun();
+}
+
+void BM_AddToAlive(benchmark::State &state)
+{
+    qntest::DeviceProcess light("uuid:cccccccc-0000-0000-0000-000000000001", 32001);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (auto _ : state) {
+        startStack();
+        alive = 0;
+        QNApiCtrlPointSettings s = cpSettings(2, light.url(), countAlive, 32101);
+        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+        qnChangeEntityState(cp, ES_RUNNING);
+        while (alive == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        state.PauseTiming();
+        qnSdkClean();
+        state.ResumeTiming();
+    }
+}
+
+void BM_DescribeMinidlna(benchmark::State &state)
+{
+    pid_t server = fork();
+    if (server == 0) {
+        int rc = std::system("d=$(mktemp -d); mkdir -p $d/m $d/db; printf 'network_interface=lo\\nport=8200\\n"
+                             "media_dir=%s/m\\ndb_dir=%s/db\\nlog_dir=%s\\ninotify=no\\n' $d $d $d > $d/c;"
+                             " exec minidlnad -f $d/c -P $d/pid -S >/dev/null 2>&1");
+        _exit(rc);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    startStack();
+    QNApiCtrlPointSettings s = cpSettings(2, "http://127.0.0.1:8200/rootDesc.xml", countAlive, 32102);
+    QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+    qnChangeEntityState(cp, ES_RUNNING);
+    for (auto _ : state) {
+        std::lock_guard guard(stackLock());
+        EntitySlot *slot = entityAt(cp);
+        if (slot->desc == nullptr)
+            slot->desc = new QNRootDesc{};
+        freeDesc(slot->desc);
+        inet_pton(AF_INET, "127.0.0.1", &slot->desc->hostAddr);
+        slot->desc->hostPort = htons(8200);
+        if (downloadDescription(slot, "http://127.0.0.1:8200/rootDesc.xml", true) != 0 ||
+            slot->desc->device.serviceCount != 3 || slot->desc->device.services[2]->scpd == nullptr)
+            state.SkipWithError("minidlna not described");
+    }
+    qnSdkClean();
+    kill(server, SIGTERM);
+    std::system("pkill -TERM -f 'minidlnad -f /tmp/'");
+    waitpid(server, nullptr, 0);
+}
+
+std::mutex seenLock;
+std::set<std::string> seen;
+QN_RET bindEach(QN_ENTITY main, int32_t type, QN_COOKIE, void *arg)
+{
+    if (type != MT_CP_ALIVE)
+        return QN_OK;
+    std::lock_guard guard(seenLock);
+    std::string location = static_cast<const char *>(arg);
+    if (seen.insert(location).second) {
+        QNApiCtrlPointSettings s = cpSettings(2, location, countAlive, 0);
+        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, main);
+        qnChangeEntityState(cp, ES_RUNNING);
+    }
+    return QN_ERR;
+}
+
+void BM_TenDevicesSeen(benchmark::State &state)
+{
+    std::vector<std::unique_ptr<qntest::DeviceProcess>> lights;
+    for (int i = 0; i < 10; ++i)
+        lights.push_back(std::make_unique<qntest::DeviceProcess>(
+            "uuid:dddddddd-0000-0000-0000-00000000000" + std::to_string(i), static_cast<uint16_t>(32010 + i)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (auto _ : state) {
+        startStack();
+        alive = 0;
+        seen.clear();
+        QNApiCtrlPointSettings s = cpSettings(0, "", bindEach, 32110);
+        QN_CONTROL_POINT main = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+        qnChangeEntityState(main, ES_RUNNING);
+        auto limit = Clock::now() + std::chrono::seconds(20);
+        while (alive < 10 && Clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (alive < 10)
+            state.SkipWithError("not all devices seen");
+        state.PauseTiming();
+        qnSdkClean();
+        state.ResumeTiming();
+    }
+}
+
+BENCHMARK(BM_AddToAlive)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DescribeMinidlna)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TenDevicesSeen)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string why;
+    if (!qntest::enterPrivateNetwork(&why)) {
+        std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
