@@ -1,4 +1,4 @@
-// Description parser and release functions (Part 1.11).
+// Description parser and release functions.
 #include "desc.h"
 
 #include "log.h"

@@ -1,4 +1,4 @@
-// Device description model (Part 1.11): a root device with its services and
+// Device description model: a root device with its services and
 // embedded devices as fixed-capacity records, the parser that fills it from
 // a description document, the writers that turn it back into XML and the
 // functions that release it. Internal to the stack.

@@ -1,4 +1,4 @@
-// Description writers (Part 1.11): the normalised description that
+// Description writers: the normalised description that
 // parseDesc leaves in its buffer and that the device side serves. The root
 // element carries the UDA device namespace and declares the prefixes of the
 // prefixed leaves the parser remembered, so the output is a valid,

@@ -42,7 +42,7 @@ inline constexpr int kConnectWaitMs = 3000;    // longest wait for an outgoing c
 inline constexpr int kDeferAcceptSeconds = 30; // silent connections stay in the kernel
 
 // ---- Description model ------------------------------------------------------
-// Fixed-capacity records (Part 1.11), sized for real devices: surplus text
+// Fixed-capacity records, sized for real devices: surplus text
 // leaves are dropped, surplus containers fail the parse with QN_ERR_NOMEM.
 // Arguments per action stay QN_ARG_MAX_NUM.
 inline constexpr int kMaxServices = 16;        // services per device

@@ -1,4 +1,4 @@
-// SCPD parser and release (Part 1.11).
+// SCPD parser and release.
 #include "scpd.h"
 
 #include "log.h"

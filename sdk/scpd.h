@@ -1,4 +1,4 @@
-// SCPD model (Part 1.11): the actions, arguments and state variables of one
+// SCPD model: the actions, arguments and state variables of one
 // service as fixed-capacity records, the parser that fills them from an
 // SCPD document, the writers and the release function. Internal.
 //

@@ -1,4 +1,4 @@
-// SCPD writers (Part 1.11). The scpd element carries the UDA service
+// SCPD writers. The scpd element carries the UDA service
 // namespace, and a variable that is not evented says so, so that the output
 // is a valid SCPD that parseScpd reads back to the same model.
 #include "scpd.h"

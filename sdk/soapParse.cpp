@@ -1,4 +1,4 @@
-// SOAP envelopes, faults and property sets (Part 1.12).
+// SOAP envelopes, faults and property sets.
 #include "soapParse.h"
 
 #include "log.h"

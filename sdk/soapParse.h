@@ -1,4 +1,4 @@
-// SOAP envelope, fault and property-set parsing (Part 1.12): parseSoap
+// SOAP envelope, fault and property-set parsing: parseSoap
 // turns every XML body the stack receives other than descriptions into a
 // QNApiAction record; writeSoap writes a record back as XML.
 #pragma once

@@ -1,4 +1,4 @@
-// XML readers (Part 1.10): blanks and comments, the declaration, the
+// XML readers: blanks and comments, the declaration, the
 // known-name hook, leaves, elements and children. Every read is a forward
 // scan of the caller's text bounded by doc->len; nothing is allocated and
 // the deepest element stacks kMaxXmlDepth name ranges, not stack frames.

@@ -1,4 +1,4 @@
-// The XML layer (Part 1.10): document kinds, the known-name table, the
+// The XML layer: document kinds, the known-name table, the
 // element readers and the generic element writers. No document tree is
 // built and nothing is allocated: a reader walks the caller's NUL-terminated
 // text forward with the cursor of text.h, storing leaf children as

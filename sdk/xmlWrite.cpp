@@ -1,4 +1,4 @@
-// Generic XML writers (Part 1.10). Markup goes out as it is; every name and
+// Generic XML writers. Markup goes out as it is; every name and
 // value is escaped, so that a value read as "AT&T" or holding a DIDL-Lite
 // fragment is written back as well-formed character data.
 #include "xml.h"

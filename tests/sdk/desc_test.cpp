@@ -1,4 +1,4 @@
-// Device descriptions (Part 1.11): the real fixture descriptions, their
+// Device descriptions: the real fixture descriptions, their
 // normalised form checked with real XML parsers, capacities, interleaving,
 // prefixes, entities and hostile text.
 #include "desc.h"

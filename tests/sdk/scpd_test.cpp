@@ -1,4 +1,4 @@
-// SCPDs (Part 1.11): every fixture SCPD, its written form checked with real
+// SCPDs: every fixture SCPD, its written form checked with real
 // XML parsers, capacity edges, sendEvents forms, argument and variable
 // grammar, reuse and release.
 #include "log.h"
@@ -138,7 +138,7 @@ TEST_F(Scpd, AvTransport2Details)
     for (int i = 0; i < model->varCount; ++i)
         if (model->vars[i]->allowed != nullptr && model->vars[i]->allowed->count > most)
             most = model->vars[i]->allowed->count;
-    EXPECT_EQ(most, 39); // kept whole: more than the spec's 5, fewer than kMaxAllowedValues
+    EXPECT_EQ(most, 39); // kept whole: more than the old capacity of 5, fewer than kMaxAllowedValues
     const QNVarDesc *lastChange = findVar(model.get(), "LastChange");
     ASSERT_NE(lastChange, nullptr);
     EXPECT_EQ(lastChange->sendEvents, 1);

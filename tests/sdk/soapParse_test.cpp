@@ -1,4 +1,4 @@
-// SOAP envelopes, faults and property sets (Part 1.12): the bodies of the
+// SOAP envelopes, faults and property sets: the bodies of the
 // captured MiniDLNA and GUPnP exchanges, prefixes, faults with and without
 // detail, property sets, capacities, entities and the writers.
 #include "log.h"
@@ -305,7 +305,7 @@ TEST_F(Soap, PropertySetWithSeveralProperties)
 
 TEST_F(Soap, PropertyWithSeveralVariablesGivesThemAll)
 {
-    // The form the spec's own device side writes: all variables in one
+    // The form older stacks write: all variables in one
     // property.
     Parsed p = parse(propertySet("\n<e:property>\n<A>1</A>\n<B>2</B>\n<C>3</C>\n</e:property>\n"
                                  "<e:property><D>4</D></e:property>\n"));

@@ -1,4 +1,4 @@
-// The XML layer (Part 1.10): tokenizer boundaries, leaves, elements,
+// The XML layer: tokenizer boundaries, leaves, elements,
 // children, entity decoding, truncation, nesting bound and the writers.
 #include "log.h"
 #include "xml.h"
