@@ -19,7 +19,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	tools/netns-run $(BUILD)/tools/qnsdk-demo
+	tools/demo-run $(BUILD)
 
 test-normal: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
