@@ -9,7 +9,9 @@
 #include "text.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -64,18 +66,65 @@ int answerStatus(MsgHandler *handler, int status)
     return httpSendResponse(handler, status, nullptr, 0, nullptr, 0);
 }
 
-// 200 with Date, Sid and Timeout; the writer adds Server. The answer names
-// the minimum time-out whatever was granted.
-int answerSubscribed(MsgHandler *handler, const char *sid)
+// 200 with Date, Sid, Timeout and Server. The answer names the minimum
+// time-out whatever was granted.
+void subscribedHeaders(const EntitySlot *slot, const char *sid, HttpHeader (&headers)[4])
 {
-    HttpHeader headers[3]{};
     headers[0].index = HH_DATE;
     httpDate(headers[0].value, sizeof headers[0].value);
     headers[1].index = HH_SID;
     copyBounded(headers[1].value, sizeof headers[1].value, sid);
     headers[2].index = HH_TIMEOUT;
     strBuild(headers[2].value, sizeof headers[2].value, "s", "Second-", "d", kMinSubscriptionSeconds, "");
-    return httpSendResponse(handler, 200, headers, 3, nullptr, 0);
+    headers[3].index = HH_SERVER;
+    copyBounded(headers[3].value, sizeof headers[3].value, entityServerName(slot));
+}
+
+int answerRenewed(MsgHandler *handler, const EntitySlot *slot, const char *sid)
+{
+    HttpHeader headers[4]{};
+    subscribedHeaders(slot, sid, headers);
+    return httpSendResponse(handler, 200, headers, 3, nullptr, 0); // the writer adds Server
+}
+
+// Answers a new subscription and waits, briefly, until the subscriber has
+// read the answer and closed its side. A control point that receives the
+// initial event before it knows the SID may drop it (GUPnP does): the
+// event must not overtake the answer. The answer has no length, so the
+// subscriber reads until our end closes and then closes its own.
+int answerSubscribed(MsgHandler *handler, const EntitySlot *slot, const char *sid)
+{
+    HttpMsg *msg = handler->msg;
+    SockInfo *sock = msg->sock;
+    HttpHeader headers[4]{};
+    subscribedHeaders(slot, sid, headers);
+    msg->method = HM_RESPONSE;
+    msg->major = msg->minor = 1;
+    msg->status = 200;
+    msg->uri[0] = msg->reason[0] = '\0';
+    msg->body = nullptr;
+    msg->count = 4;
+    std::memcpy(msg->headers, headers, sizeof headers);
+    QNTextDoc doc = kHttpDocTemplate;
+    doc.write = docAppend;
+    docInitWrite(&doc, msg->doc->text, msg->doc->size);
+    int rc = httpSerialize(&doc, msg);
+    if (rc == 0) {
+        sock->len = doc.len;
+        rc = sockWrite(sock);
+    }
+    if (rc == 0 && sock->workFd != 0) {
+        shutdown(sock->workFd, SHUT_WR);
+        pollfd p{sock->workFd, POLLIN, 0};
+        char drain[256];
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerReadWaitMs);
+        while (poll(&p, 1, kAnswerReadWaitMs) > 0 && recv(sock->workFd, drain, sizeof drain, 0) > 0 &&
+               std::chrono::steady_clock::now() < until) {
+        }
+    }
+    if (sock->workFd != 0)
+        sockCloseWork(sock);
+    return rc;
 }
 
 Subscription *freeSlot(uint32_t now)
@@ -159,7 +208,7 @@ int subscribeNew(MsgHandler *handler, EntitySlot *slot, const QNServDesc *serv, 
     copyBounded(fresh.callbacks, sizeof fresh.callbacks, callbacks);
     fresh.expiry = expiryAfter(seconds);
     *sub = fresh;
-    int rc = answerSubscribed(handler, fresh.sid);
+    int rc = answerSubscribed(handler, slot, fresh.sid);
     if (rc != 0) {
         *sub = Subscription{};
         return rc;
@@ -200,7 +249,7 @@ int renew(MsgHandler *handler, EntitySlot *slot, const QNServDesc *serv, uint32_
     if (sub == nullptr)
         return answerStatus(handler, 412);
     sub->expiry = expiryAfter(seconds);
-    return answerSubscribed(handler, sub->sid);
+    return answerRenewed(handler, slot, sub->sid);
 }
 
 int cancel(MsgHandler *handler, EntitySlot *slot)

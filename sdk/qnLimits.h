@@ -114,6 +114,9 @@ inline constexpr int kMaxSubscriptions = 256;
 inline constexpr size_t kSidSize = 5 + 36 + 1;
 // A subscription lasts at least this long, and the answer names it.
 inline constexpr int kMinSubscriptionSeconds = 1801;
+// A new subscriber has this long to read the answer and close its side
+// before the initial event goes out regardless.
+inline constexpr int kAnswerReadWaitMs = 250;
 // Delivery URLs kept per subscription (UDA 1.0, 4.1.1 allows several).
 inline constexpr int kMaxCallbackUrls = 8;
 // An event is delivered from the server thread: a subscriber that does not

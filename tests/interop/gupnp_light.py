@@ -9,6 +9,7 @@ line per request it serves ("ACTION name arg=value", "QUERY variable").
 SetTarget changes Status, which GUPnP then sends to every subscriber as an
 event. Runs until it is terminated. The tests start it inside their private
 network namespace only."""
+import ctypes
 import os
 import shutil
 import signal
@@ -24,6 +25,11 @@ from gi.repository import Gio, GLib, GObject, GSSDP, GUPnP  # noqa: E402
 SWITCH = "urn:schemas-upnp-org:service:SwitchPower:1"
 DIMMING = "urn:schemas-upnp-org:service:Dimming:1"
 
+ACTIONS = {
+    SWITCH: ("SetTarget", "GetTarget", "GetStatus"),
+    DIMMING: ("SetLoadLevelTarget", "GetLoadLevelTarget", "GetLoadLevelStatus"),
+}
+
 state = {"Target": False, "Status": False, "LoadLevelTarget": 0, "LoadLevelStatus": 0}
 
 
@@ -37,14 +43,15 @@ def boolean(flag):
     return value
 
 
-def uchar(number):
-    value = GObject.Value(GObject.TYPE_UCHAR)
-    value.set_uchar(number)
+# Load levels travel as unsigned integers: GUPnP would write a uchar GValue
+# (its type for ui1) as the character it holds, not as digits.
+def uint(number):
+    value = GObject.Value(GObject.TYPE_UINT)
+    value.set_uint(number)
     return value
 
 
 def on_action(service, action):
-    say("ENTER")
     name = action.get_name()
     if name == "SetTarget":
         flag = bool(action.get_value("newTargetValue", GObject.TYPE_BOOLEAN))
@@ -57,25 +64,61 @@ def on_action(service, action):
         out = "RetTargetValue" if name == "GetTarget" else "ResultStatus"
         action.set_value(out, boolean(state["Target" if name == "GetTarget" else "Status"]))
         action.return_success()
+    elif name in ("GetLoadLevelTarget", "GetLoadLevelStatus"):
+        say("ACTION " + name)
+        out = "retLoadlevelTarget" if name == "GetLoadLevelTarget" else "retLoadlevelStatus"
+        action.set_value(out, uint(state["LoadLevelTarget" if name == "GetLoadLevelTarget" else "LoadLevelStatus"]))
+        action.return_success()
     elif name == "SetLoadLevelTarget":
-        level = int(action.get_value("newLoadlevelTarget", GObject.TYPE_UCHAR))
+        level = int(action.get_value("newLoadlevelTarget", GObject.TYPE_UINT))
         state["LoadLevelTarget"] = state["LoadLevelStatus"] = level
         say("ACTION SetLoadLevelTarget newLoadlevelTarget=%d" % level)
         action.return_success()
-        service.notify_value("LoadLevelStatus", uchar(level))
+        service.notify_value("LoadLevelStatus", uint(level))
     else:
         say("ACTION %s refused" % name)
         action.return_error(401, "Invalid Action")
 
 
-def on_query(service, variable, value):
-    # GUPnP hands in the value initialised with the variable's SCPD type.
-    say("QUERY " + variable)
-    current = state.get(variable, False)
+# GUPnP asks for a variable's value ("query-variable", for QueryStateVariable
+# and for the initial event) with an uninitialised GValue, which PyGObject
+# cannot hand to Python ("unknown type (null)"). The handler is therefore
+# connected at the C level through ctypes and fills the GValue itself.
+_gobject = ctypes.CDLL("libgobject-2.0.so.0")
+_gobject.g_signal_connect_data.restype = ctypes.c_ulong
+_gobject.g_signal_connect_data.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p,
+                                           ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+_gobject.g_value_init.argtypes = [ctypes.c_void_p, ctypes.c_size_t]
+_gobject.g_value_set_boolean.argtypes = [ctypes.c_void_p, ctypes.c_int]
+_gobject.g_value_set_uint.argtypes = [ctypes.c_void_p, ctypes.c_uint]
+ctypes.pythonapi.PyCapsule_GetPointer.restype = ctypes.c_void_p
+ctypes.pythonapi.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+# Fundamental GTypes (GLib's gtype.h: G_TYPE_MAKE_FUNDAMENTAL(n) is n << 2).
+G_TYPE_BOOLEAN = 5 << 2
+G_TYPE_UINT = 7 << 2
+QUERY_CALLBACK = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_void_p)
+
+
+def on_query(_service, variable, value, _data):
+    name = variable.decode()
+    say("QUERY " + name)
+    current = state.get(name)
     if isinstance(current, bool):
-        value.set_boolean(current)
-    else:
-        value.set_uchar(current)
+        _gobject.g_value_init(value, G_TYPE_BOOLEAN)
+        _gobject.g_value_set_boolean(value, int(current))
+    elif current is not None:
+        _gobject.g_value_init(value, G_TYPE_UINT)
+        _gobject.g_value_set_uint(value, current)
+    # an unknown variable leaves the value unset: GUPnP answers 402
+
+
+query_callback = QUERY_CALLBACK(on_query)
+
+
+def connect_query(service):
+    pointer = ctypes.pythonapi.PyCapsule_GetPointer(service.__gpointer__, None)
+    _gobject.g_signal_connect_data(pointer, b"query-variable", ctypes.cast(query_callback, ctypes.c_void_p),
+                                   None, None, 0)
 
 
 def publish(desc_dir):
@@ -99,8 +142,11 @@ def main():
     services = []
     for service_type in (SWITCH, DIMMING):
         service = root.get_service(service_type)
-        service.connect("action-invoked", on_action)
-        #service.connect("query-variable", on_query)
+        # GUPnP answers 401 unless a handler is connected for the action
+        # by name (a handler without detail is not asked).
+        for action in ACTIONS[service_type]:
+            service.connect("action-invoked::" + action, on_action)
+        connect_query(service)
         services.append(service)
     root.set_available(True)
     say("READY " + root.get_location())

@@ -51,6 +51,16 @@ inline std::string console()
     std::lock_guard guard(consoleMutex);
     return consoleText;
 }
+// Waits until the console shows text (the server thread writes it).
+inline bool waitForConsole(const std::string &text, int waitMs = 3000)
+{
+    for (int i = 0; i < waitMs / 10; ++i) {
+        if (console().find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return console().find(text) != std::string::npos;
+}
 inline void clearConsole()
 {
     std::lock_guard guard(consoleMutex);

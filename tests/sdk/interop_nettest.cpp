@@ -1,0 +1,316 @@
+// Interop with independent UPnP software, every peer a child process of
+// the test inside its private network namespace: GUPnP's control point
+// (python3-gi) drives the stack's BinaryLight; the stack's control point
+// finds a GUPnP device and MiniDLNA by SSDP and controls and subscribes to
+// them.
+#include "childProcess.h"
+#include "lightStack.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qntest;
+
+constexpr const char *kPython = "/usr/bin/python3";
+constexpr const char *kMiniDlna = "/usr/sbin/minidlnad";
+constexpr const char *kDimming = "urn:schemas-upnp-org:service:Dimming:1";
+constexpr const char *kContentDirectory = "urn:schemas-upnp-org:service:ContentDirectory:1";
+constexpr const char *kConnectionManager = "urn:schemas-upnp-org:service:ConnectionManager:1";
+constexpr int kPeerWaitMs = 15000;
+
+std::string interopScript(const char *name) { return std::string(QN_TEST_DATA_DIR) + "/../interop/" + name; }
+
+bool havePython()
+{
+    return access(kPython, X_OK) == 0 &&
+           std::system("/usr/bin/python3 -c 'import gi; gi.require_version(\"GUPnP\", \"1.6\")' 2>/dev/null") == 0;
+}
+
+QNApiAction call(const char *name, const std::vector<std::pair<std::string, std::string>> &args = {})
+{
+    QNApiAction a{};
+    copyBounded(a.action, sizeof a.action, name);
+    for (const auto &[n, v] : args) {
+        qnSetNVNameVal(&a.argNV[a.argNum], n.c_str(), v.c_str());
+        ++a.argNum;
+    }
+    return a;
+}
+
+std::map<std::string, std::string> outOf(const QNApiAction &a)
+{
+    std::map<std::string, std::string> out;
+    for (int i = 0; i < a.argNum; ++i)
+        out[a.argNV[i].name] = a.argNV[i].val;
+    return out;
+}
+
+// A device that has just started announces itself several times, and a
+// byebye among the announcements makes a control point drop what it
+// tracked until the next alive: calls are retried while that lasts.
+// (qnCPSubscribe reports that state as QN_ERR, the SOAP calls as
+// QN_ERR_NO_DEVICE.)
+template <typename Call>
+QN_RET whileTracked(QN_RET untracked, Call call)
+{
+    QN_RET rc = untracked;
+    for (int i = 0; i < 100 && rc == untracked; ++i) {
+        rc = call();
+        if (rc == untracked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return rc;
+}
+template <typename Call>
+QN_RET soapRetry(Call call)
+{
+    return whileTracked(QN_ERR_NO_DEVICE, call);
+}
+template <typename Call>
+QN_RET genaRetry(Call call)
+{
+    return whileTracked(QN_ERR, call);
+}
+
+class Interop : public LightStack {
+protected:
+    // A control point bound to a description URL, running; returns once its
+    // tracking has downloaded the description (or after kPeerWaitMs).
+    QN_CONTROL_POINT trackByDiscovery(const std::string &location)
+    {
+        QNApiCtrlPointSettings s = cpSettings(location, freePort());
+        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+        EXPECT_NE(cp, QN_INVALID_CONTROL_POINT);
+        EXPECT_EQ(qnChangeEntityState(cp, ES_RUNNING), QN_OK);
+        for (int i = 0; i < kPeerWaitMs / 50; ++i) {
+            {
+                std::lock_guard guard(stackLock());
+                const QNRootDesc *desc = entityDesc(cp);
+                if (desc != nullptr && desc->device.lastActive != 0 && desc->hostAddr != 0 &&
+                    desc->device.serviceCount > 0)
+                    return cp;
+            }
+            if (i % 20 == 0)
+                qnCPSearch(cp, "", 1, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "not tracked: " << location << "\n" << console();
+        return cp;
+    }
+};
+
+// ---- GUPnP's control point against the stack's device --------------------------------------
+
+TEST_F(Interop, GupnpControlPointDrivesTheStacksLight)
+{
+    if (!havePython())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    uint16_t port = 0;
+    addLight(&port);
+    lightApp.notifyOnSet = true;
+    char udn[QN_NAME_MAX_LEN] = "";
+    ASSERT_EQ(qnGetUdn(0, udn, sizeof udn), QN_OK);
+    ChildProcess cp({kPython, interopScript("gupnp_switch_cp.py"), "127.0.0.1", udn});
+    ASSERT_TRUE(cp.started());
+    std::vector<std::string> lines;
+    EXPECT_EQ(cp.waitForLine("DONE", kPeerWaitMs, &lines), "DONE") << console();
+    const std::vector<std::string> expected = {
+        "{\"found\": \"http://127.0.0.1:" + std::to_string(port) + "/BinaryLight.xml\"}",
+        "{\"action\": \"SetTarget\", \"out\": {}}",
+        "{\"action\": \"GetStatus\", \"out\": {\"ResultStatus\": \"True\"}}",
+        "{\"action\": \"GetTarget\", \"out\": {\"RetTargetValue\": \"True\"}}",
+        "{\"query\": \"Status\", \"value\": \"1\"}",
+        "{\"subscribed\": true}",
+        "{\"event\": \"Status\", \"value\": true}",
+        "{\"action\": \"SetTarget\", \"out\": {}}",
+        "{\"event\": \"Status\", \"value\": false}",
+        "DONE",
+    };
+    EXPECT_EQ(lines, expected);
+    std::vector<std::string> calls = lightApp.callList();
+    ASSERT_GE(calls.size(), 6u);
+    EXPECT_EQ(calls[0], "action SetTarget newTargetValue=1");
+    EXPECT_EQ(calls[3], "var Status");
+    EXPECT_EQ(calls[4].rfind("subscribe <http://127.0.0.1:", 0), 0u) << calls[4];
+}
+
+// ---- The stack's control point against GUPnP's device ------------------------------------
+
+TEST_F(Interop, StacksControlPointDrivesAGupnpLight)
+{
+    if (!havePython())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    ChildProcess light({kPython, interopScript("gupnp_light.py"), dataPath("fixtures/devices/network-light")});
+    std::string ready = light.waitForLine("READY ", kPeerWaitMs);
+    ASSERT_FALSE(ready.empty());
+    QN_CONTROL_POINT cp = trackByDiscovery(ready.substr(6));
+
+    QNApiAction set = call("SetTarget", {{"newTargetValue", "1"}});
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kSwitchPower, &set); }), QN_OK) << console();
+    EXPECT_EQ(set.errCode, 200);
+    QNApiAction status = call("GetStatus");
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kSwitchPower, &status); }), QN_OK);
+    EXPECT_EQ(outOf(status), (std::map<std::string, std::string>{{"ResultStatus", "1"}}));
+    QNApiAction query{};
+    qnSetNVNameVal(&query.argNV[0], "Status", "");
+    query.argNum = 1;
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapQuery(cp, kSwitchPower, &query); }), QN_OK);
+    EXPECT_STREQ(query.argNV[0].val, "1");
+
+    // A bad call: an action the service lacks, and one with a wrong argument.
+    QNApiAction bad = call("NoSuchAction");
+    EXPECT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kSwitchPower, &bad); }), QN_ERR);
+    EXPECT_EQ(bad.errCode, 500);
+    EXPECT_EQ(outOf(bad)["errorCode"], "401");
+    QNApiAction unknownVar{};
+    qnSetNVNameVal(&unknownVar.argNV[0], "NoSuchVariable", "");
+    unknownVar.argNum = 1;
+    EXPECT_EQ(soapRetry([&] { return qnCPSoapQuery(cp, kSwitchPower, &unknownVar); }), QN_ERR);
+
+    // Events: the initial one, then one after each change, for each service.
+    char switchSid[64] = "", dimmingSid[64] = "";
+    auto subscribe = [&](const char *type, char *sid) {
+        return genaRetry([&] { return qnCPSubscribe(cp, type, "/eventCB", 300, sid, 64); });
+    };
+    ASSERT_EQ(subscribe(kSwitchPower, switchSid), QN_OK);
+    std::vector<ReceivedEvent> events = eventLog.waitFor(1);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].sid, switchSid);
+    EXPECT_EQ(events[0].vars, (std::vector<std::pair<std::string, std::string>>{{"Status", "1"}}));
+    set = call("SetTarget", {{"newTargetValue", "0"}});
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kSwitchPower, &set); }), QN_OK);
+    events = eventLog.waitFor(2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].vars, (std::vector<std::pair<std::string, std::string>>{{"Status", "0"}}));
+
+    ASSERT_EQ(subscribe(kDimming, dimmingSid), QN_OK);
+    events = eventLog.waitFor(3);
+    ASSERT_EQ(events.size(), 3u) << console();
+    EXPECT_EQ(events[2].sid, dimmingSid);
+    EXPECT_EQ(events[2].vars, (std::vector<std::pair<std::string, std::string>>{{"LoadLevelStatus", "0"}}));
+    QNApiAction level = call("SetLoadLevelTarget", {{"newLoadlevelTarget", "40"}});
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kDimming, &level); }), QN_OK);
+    events = eventLog.waitFor(4);
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[3].vars, (std::vector<std::pair<std::string, std::string>>{{"LoadLevelStatus", "40"}}));
+
+    // Renewal keeps the subscription; after cancelling, changes send nothing.
+    std::string before = switchSid;
+    EXPECT_EQ(subscribe(kSwitchPower, switchSid), QN_OK);
+    EXPECT_EQ(before, switchSid);
+    EXPECT_EQ(genaRetry([&] { return qnCPUnsubscribe(cp, kSwitchPower, switchSid); }), QN_OK);
+    EXPECT_EQ(genaRetry([&] { return qnCPUnsubscribe(cp, kDimming, dimmingSid); }), QN_OK);
+    set = call("SetTarget", {{"newTargetValue", "1"}});
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kSwitchPower, &set); }), QN_OK);
+    EXPECT_EQ(eventLog.waitFor(5, 500).size(), 4u);
+    for (const ReceivedEvent &e : eventLog.waitFor(0, 0))
+        EXPECT_EQ(e.cp, cp);
+}
+
+// ---- The stack's control point against MiniDLNA ---------------------------------------------
+
+class MiniDlna {
+public:
+    MiniDlna()
+    {
+        char pattern[] = "/tmp/qnsdk-minidlna-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            return;
+        dir_ = pattern;
+        for (const char *sub : {"/media", "/db", "/log"})
+            std::filesystem::create_directory(dir_ + sub);
+        std::ofstream(dir_ + "/media/tiny.txt") << "hello";
+        port_ = freePort();
+        std::ofstream(dir_ + "/minidlna.conf") << "network_interface=lo\nport=" << port_ << "\nmedia_dir=" << dir_
+                                               << "/media\ndb_dir=" << dir_ << "/db\nlog_dir=" << dir_
+                                               << "/log\nfriendly_name=qnsdk interop\ninotify=no\n";
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{kMiniDlna, "-d", "-f", dir_ + "/minidlna.conf", "-P", dir_ + "/pid"},
+            dir_ + "/stderr");
+    }
+    ~MiniDlna()
+    {
+        process_.reset();
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+    }
+    std::string location() const { return "http://127.0.0.1:" + std::to_string(port_) + "/rootDesc.xml"; }
+    // Waits until it serves its description.
+    bool ready()
+    {
+        for (int i = 0; i < kPeerWaitMs / 100; ++i) {
+            std::string answer = exchange("127.0.0.1", port_,
+                                          "GET /rootDesc.xml HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+                                              "\r\n\r\n",
+                                          1000);
+            if (answer.rfind("HTTP/1.1 200", 0) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+private:
+    std::string dir_;
+    uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+TEST_F(Interop, StacksControlPointDrivesMiniDlna)
+{
+    if (access(kMiniDlna, X_OK) != 0)
+        GTEST_SKIP() << "minidlna is not installed";
+    MiniDlna server;
+    ASSERT_TRUE(server.ready());
+    QN_CONTROL_POINT cp = trackByDiscovery(server.location());
+
+    QNApiAction update = call("GetSystemUpdateID");
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kContentDirectory, &update); }), QN_OK) << console();
+    ASSERT_EQ(update.argNum, 1);
+    EXPECT_STREQ(update.argNV[0].name, "Id");
+    QNApiAction protocols = call("GetProtocolInfo");
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kConnectionManager, &protocols); }), QN_OK);
+    std::map<std::string, std::string> info = outOf(protocols);
+    EXPECT_NE(info["Source"].find("http-get:*:"), std::string::npos);
+    EXPECT_EQ(info.count("Sink"), 1u);
+
+    QNApiAction browse = call("Browse", {{"ObjectID", "0"},
+                                          {"BrowseFlag", "BrowseDirectChildren"},
+                                          {"Filter", "*"},
+                                          {"StartingIndex", "0"},
+                                          {"RequestedCount", "10"},
+                                          {"SortCriteria", ""}});
+    ASSERT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kContentDirectory, &browse); }), QN_OK);
+    std::map<std::string, std::string> result = outOf(browse);
+    // The DIDL-Lite document arrives escaped and is read back as markup.
+    EXPECT_EQ(result["Result"].rfind("<DIDL-Lite", 0), 0u) << result["Result"];
+    EXPECT_NE(result["Result"].find("<container id=\"64\""), std::string::npos) << result["Result"];
+    EXPECT_GE(std::stoi(result["NumberReturned"]), 1);
+    EXPECT_EQ(result.count("TotalMatches"), 1u);
+    EXPECT_EQ(result.count("UpdateID"), 1u);
+
+    // A bad call: an unknown action, then an argument the action lacks.
+    QNApiAction unknown = call("NoSuchAction");
+    EXPECT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kContentDirectory, &unknown); }), QN_ERR);
+    EXPECT_EQ(unknown.errCode, 500);
+    EXPECT_EQ(outOf(unknown)["errorCode"], "401");
+    QNApiAction badBrowse = call("Browse", {{"ObjectID", "0"}, {"BrowseFlag", "NoSuchFlag"}});
+    EXPECT_EQ(soapRetry([&] { return qnCPSoapAction(cp, kContentDirectory, &badBrowse); }), QN_ERR);
+    EXPECT_NE(outOf(badBrowse)["errorCode"], "");
+
+    // MiniDLNA accepts subscriptions (and never sends events).
+    char sid[64] = "";
+    ASSERT_EQ(genaRetry([&] { return qnCPSubscribe(cp, kContentDirectory, "/eventCB", 300, sid, sizeof sid); }), QN_OK);
+    EXPECT_EQ(std::string(sid).rfind("uuid:", 0), 0u);
+    EXPECT_EQ(genaRetry([&] { return qnCPSubscribe(cp, kContentDirectory, "/eventCB", 300, sid, sizeof sid); }), QN_OK);
+    EXPECT_EQ(genaRetry([&] { return qnCPUnsubscribe(cp, kContentDirectory, sid); }), QN_OK);
+}
+
+} // namespace
