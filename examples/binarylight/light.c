@@ -4,8 +4,8 @@
  * Serves BinaryLight.xml and SwitchPower.xml from a directory (by default
  * the one this source file is in), answers the SwitchPower actions
  * SetTarget, GetTarget and GetStatus and the queries of the state variables
- * Target and Status, and runs until its standard input is closed or it gets
- * SIGINT or SIGTERM.
+ * Target and Status, sends every subscriber an event when Status changes,
+ * and runs until its standard input is closed or it gets SIGINT or SIGTERM.
  *
  *   light [--dir DIR] [--addr IP] [--port PORT]
  *
@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #define DESC_FILE "BinaryLight.xml"
+#define SWITCH_POWER "urn:schemas-upnp-org:service:SwitchPower:1"
 #define DEFAULT_ADDR "127.0.0.1"
 #define DEFAULT_PORT 30909
 /* The server thread's stack: generous, so that sanitizer builds fit too. */
@@ -63,29 +64,43 @@ static QN_RET answerOne(QNApiAction *action, const char *name, int value)
     return QN_OK;
 }
 
-static QN_RET setTarget(QNApiAction *action)
+/* Status is evented: every subscriber hears of each change. The stack
+ * sent each new subscriber the value it had then. */
+static void announceStatus(QN_DEVICE device)
+{
+    QNNameVal var;
+    memset(&var, 0, sizeof var);
+    qnSetNVNameVal(&var, "Status", status ? "1" : "0");
+    if (qnDevNotify(device, SWITCH_POWER, &var, 1) < 0)
+        fprintf(stderr, "light: the event could not be sent\n");
+}
+
+static QN_RET setTarget(QN_DEVICE device, QNApiAction *action)
 {
     int i;
     for (i = 0; i < action->argNum && i < QN_ARG_MAX_NUM; ++i) {
-        int value;
+        int value, changed;
         if (strcmp(action->argNV[i].name, "newTargetValue") != 0)
             continue;
         if (parseBoolean(action->argNV[i].val, &value) != 0)
             return QN_ERR;
+        changed = status != value;
         target = value;
         status = value;
         printf("light: SetTarget %d, the light is %s\n", value, value ? "on" : "off");
         fflush(stdout);
+        if (changed)
+            announceStatus(device);
         action->argNum = 0; /* SetTarget has no out-arguments */
         return QN_OK;
     }
     return QN_ERR; /* a nonzero answer makes the stack send a SOAP fault */
 }
 
-static QN_RET handleAction(QNApiAction *action)
+static QN_RET handleAction(QN_DEVICE device, QNApiAction *action)
 {
     if (strcmp(action->action, "SetTarget") == 0)
-        return setTarget(action);
+        return setTarget(device, action);
     if (strcmp(action->action, "GetTarget") == 0)
         return answerOne(action, "RetTargetValue", target);
     if (strcmp(action->action, "GetStatus") == 0)
@@ -104,11 +119,10 @@ static QN_RET handleGetVar(QNNameVal *var)
 
 static QN_RET handleMessage(QN_ENTITY entity, int32_t type, QN_COOKIE cookie, void *arg)
 {
-    (void)entity;
     (void)cookie;
     switch (type) {
     case MT_DEV_ACTION:
-        return handleAction((QNApiAction *)arg);
+        return handleAction(entity, (QNApiAction *)arg);
     case MT_DEV_GET_VAR:
         return handleGetVar((QNNameVal *)arg);
     case MT_READ_FILE:

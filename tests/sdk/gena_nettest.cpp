@@ -128,7 +128,7 @@ TEST_F(Gena, EventsReachTheControlPointThatSubscribed)
     QN_CONTROL_POINT first = addTracker("127.0.0.1", port, &shared);
     QNApiCtrlPointSettings s = cpSettings("http://127.0.0.1:" + std::to_string(port) + "/BinaryLight.xml", shared);
     QN_CONTROL_POINT second = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-    ASSERT_TRUE(trackByHand(second, exampleDir() + "/BinaryLight.xml", "127.0.0.1", port));
+    ASSERT_TRUE(trackByHand(second, lightDir() + "/BinaryLight.xml", "127.0.0.1", port));
 
     char sid2[64] = "";
     ASSERT_EQ(qnCPSubscribe(second, kSwitchPower, "/eventCB", 300, sid2, sizeof sid2), QN_OK);

@@ -141,6 +141,32 @@ TEST_F(Interop, GupnpControlPointDrivesTheStacksLight)
     EXPECT_EQ(calls[4].rfind("subscribe <http://127.0.0.1:", 0), 0u) << calls[4];
 }
 
+// The example program (examples/binarylight/light.c) as its own process:
+// GUPnP drives it the same way, and hears the event its SetTarget sends.
+TEST_F(Interop, GupnpControlPointDrivesTheExampleLight)
+{
+    if (!havePython())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    char exe[4096] = "";
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    std::string program = std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path().string() +
+                          "/../examples/light";
+    if (access(program.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the example light is not built: " << program;
+    uint16_t port = freePort();
+    ChildProcess light({program, "--dir", lightDir(), "--addr", "127.0.0.1", "--port", std::to_string(port)});
+    ASSERT_FALSE(light.waitForLine("light: serving", kPeerWaitMs).empty());
+    ChildProcess cp({kPython, interopScript("gupnp_switch_cp.py"), "127.0.0.1",
+                     "uuid:6a1e5c7e-3b0f-4c8e-9d41-0c1b2a3d4e5f"});
+    std::vector<std::string> lines;
+    EXPECT_EQ(cp.waitForLine("DONE", kPeerWaitMs, &lines), "DONE");
+    ASSERT_GE(lines.size(), 9u);
+    EXPECT_EQ(lines[6], "{\"event\": \"Status\", \"value\": true}");
+    EXPECT_EQ(lines[8], "{\"event\": \"Status\", \"value\": false}");
+    EXPECT_EQ(light.waitForLine("light: SetTarget 0", kPeerWaitMs), "light: SetTarget 0, the light is off");
+}
+
 // ---- The stack's control point against GUPnP's device ------------------------------------
 
 TEST_F(Interop, StacksControlPointDrivesAGupnpLight)

@@ -34,7 +34,7 @@
 
 namespace qntest {
 
-inline std::string exampleDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
+inline std::string lightDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
 inline constexpr const char *kSwitchPower = "urn:schemas-upnp-org:service:SwitchPower:1";
 
 // ---- The console --------------------------------------------------------------------
@@ -278,7 +278,7 @@ protected:
         *port = freePort();
         s.httpPort = *port;
         s.soapPort = *port;
-        copyBounded(s.localPath, sizeof s.localPath, exampleDir());
+        copyBounded(s.localPath, sizeof s.localPath, lightDir());
         copyBounded(s.webPath, sizeof s.webPath, "/");
         copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
         s.msgHandler = lightHandler;
@@ -291,7 +291,7 @@ protected:
 
     // A control point that tracks the light at addr:port (filled by hand).
     QN_CONTROL_POINT addTracker(const char *addr, uint16_t port, uint16_t *eventPort = nullptr,
-                                const std::string &descPath = exampleDir() + "/BinaryLight.xml")
+                                const std::string &descPath = lightDir() + "/BinaryLight.xml")
     {
         uint16_t events = freePort();
         if (eventPort != nullptr)
