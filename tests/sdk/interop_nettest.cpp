@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,19 @@ constexpr const char *kConnectionManager = "urn:schemas-upnp-org:service:Connect
 constexpr int kPeerWaitMs = 15000;
 
 std::string interopScript(const char *name) { return std::string(QN_TEST_DATA_DIR) + "/../interop/" + name; }
+
+// A program built beside the test programs (build/examples/light,
+// build/tools/qnsdk), or "" when it is not built.
+std::string builtProgram(const std::string &relative)
+{
+    char exe[4096] = "";
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0)
+        return "";
+    std::string path =
+        std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path().string() + "/../" + relative;
+    return access(path.c_str(), X_OK) == 0 ? path : "";
+}
 
 bool havePython()
 {
@@ -147,13 +161,9 @@ TEST_F(Interop, GupnpControlPointDrivesTheExampleLight)
 {
     if (!havePython())
         GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
-    char exe[4096] = "";
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(n, 0);
-    std::string program = std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path().string() +
-                          "/../examples/light";
-    if (access(program.c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the example light is not built: " << program;
+    std::string program = builtProgram("examples/light");
+    if (program.empty())
+        GTEST_SKIP() << "the example light is not built";
     uint16_t port = freePort();
     ChildProcess light({program, "--dir", lightDir(), "--addr", "127.0.0.1", "--port", std::to_string(port)});
     ASSERT_FALSE(light.waitForLine("light: serving", kPeerWaitMs).empty());
@@ -257,8 +267,10 @@ public:
         std::ofstream(dir_ + "/minidlna.conf") << "network_interface=lo\nport=" << port_ << "\nmedia_dir=" << dir_
                                                << "/media\ndb_dir=" << dir_ << "/db\nlog_dir=" << dir_
                                                << "/log\nfriendly_name=qnsdk interop\ninotify=no\n";
+        // In the foreground (-S), logging to its log folder: its debug
+        // output (-d) would fill the pipe nobody reads and stall it.
         process_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kMiniDlna, "-d", "-f", dir_ + "/minidlna.conf", "-P", dir_ + "/pid"},
+            std::vector<std::string>{kMiniDlna, "-S", "-f", dir_ + "/minidlna.conf", "-P", dir_ + "/pid"},
             dir_ + "/stderr");
     }
     ~MiniDlna()
@@ -337,6 +349,102 @@ TEST_F(Interop, StacksControlPointDrivesMiniDlna)
     EXPECT_EQ(std::string(sid).rfind("uuid:", 0), 0u);
     EXPECT_EQ(genaRetry([&] { return qnCPSubscribe(cp, kContentDirectory, "/eventCB", 300, sid, sizeof sid); }), QN_OK);
     EXPECT_EQ(genaRetry([&] { return qnCPUnsubscribe(cp, kContentDirectory, sid); }), QN_OK);
+}
+
+} // namespace
+
+namespace {
+
+// ---- qnsdk call, query and subscribe against the independent peers ---------------------------
+
+struct ToolRun {
+    int status;
+    std::vector<std::string> lines;
+};
+
+ToolRun runTool(const std::vector<std::string> &args, int waitMs = kPeerWaitMs)
+{
+    std::vector<std::string> argv = {builtProgram("tools/qnsdk")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.insert(argv.end(), {"--addr", "127.0.0.1"});
+    ChildProcess tool(argv, "/dev/null");
+    ToolRun run{-1, {}};
+    for (std::string line; !(line = tool.readLine(waitMs)).empty();)
+        run.lines.push_back(line);
+    run.status = tool.wait(waitMs);
+    return run;
+}
+
+TEST_F(Interop, QnsdkControlsAGupnpLight)
+{
+    if (!havePython() || builtProgram("tools/qnsdk").empty())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6, or qnsdk, is missing";
+    ChildProcess light({kPython, interopScript("gupnp_light.py"), dataPath("fixtures/devices/network-light")});
+    std::string ready = light.waitForLine("READY ", kPeerWaitMs);
+    ASSERT_FALSE(ready.empty());
+    std::string location = ready.substr(6);
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"an action", {"call", location, kSwitchPower, "SetTarget", "newTargetValue=1"}, 0,
+         {"{\"action\":\"SetTarget\",\"out\":{}}"}},
+        {"its out-arguments", {"call", location, kSwitchPower, "GetStatus"}, 0,
+         {"{\"action\":\"GetStatus\",\"out\":{\"ResultStatus\":\"1\"}}"}},
+        {"the device named by its UDN", {"call", "uuid:23b0189c-549f-11dc-a7c7-001641597c49", kDimming,
+          "GetLoadLevelStatus"}, 0,
+         {"{\"action\":\"GetLoadLevelStatus\",\"out\":{\"retLoadlevelStatus\":\"0\"}}"}},
+        {"a fault", {"call", location, kSwitchPower, "NoSuchAction"}, 1,
+         {"{\"fault\":{\"code\":\"401\",\"description\":\"Invalid Action\"}}"}},
+        {"a query", {"query", location, kSwitchPower, "Status"}, 0, {"{\"variable\":\"Status\",\"value\":\"1\"}"}},
+        {"an argument without a value", {"call", location, kSwitchPower, "SetTarget", "newTargetValue"}, 2, {}},
+        {"a service the device lacks", {"call", location, "urn:x:service:None:1", "X"}, 1, {}},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = runTool(c.args);
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.lines, c.lines) << c.name;
+    }
+
+    // Events as they come: the initial one, then one after a change made
+    // by another call while the subscription runs.
+    std::vector<std::string> argv = {builtProgram("tools/qnsdk"), "subscribe", location, kSwitchPower,
+                                     "--for", "4", "--addr", "127.0.0.1"};
+    ChildProcess subscriber(argv, "/dev/null");
+    std::string first = subscriber.readLine(kPeerWaitMs);
+    EXPECT_TRUE(std::regex_match(first, std::regex("\\{\"t\":0\\.\\d{3},\"event\":\\{\"Status\":\"1\"\\}\\}")))
+        << first;
+    EXPECT_EQ(runTool({"call", location, kSwitchPower, "SetTarget", "newTargetValue=0"}).status, 0);
+    std::string second = subscriber.readLine(kPeerWaitMs);
+    EXPECT_NE(second.find(",\"event\":{\"Status\":\"0\"}}"), std::string::npos) << second;
+    EXPECT_EQ(subscriber.wait(kPeerWaitMs), 0);
+}
+
+TEST_F(Interop, QnsdkControlsMiniDlna)
+{
+    if (access(kMiniDlna, X_OK) != 0 || builtProgram("tools/qnsdk").empty())
+        GTEST_SKIP() << "minidlna or qnsdk is missing";
+    MiniDlna server;
+    ASSERT_TRUE(server.ready());
+    ToolRun update = runTool({"call", server.location(), kContentDirectory, "GetSystemUpdateID"});
+    EXPECT_EQ(update.status, 0);
+    ASSERT_EQ(update.lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(update.lines[0],
+                                 std::regex("\\{\"action\":\"GetSystemUpdateID\",\"out\":\\{\"Id\":\"\\d+\"\\}\\}")))
+        << update.lines[0];
+    ToolRun browse = runTool({"call", server.location(), kContentDirectory, "Browse", "ObjectID=0",
+                              "BrowseFlag=BrowseDirectChildren", "Filter=*", "StartingIndex=0", "RequestedCount=5",
+                              "SortCriteria="});
+    EXPECT_EQ(browse.status, 0);
+    ASSERT_EQ(browse.lines.size(), 1u);
+    EXPECT_EQ(browse.lines[0].rfind("{\"action\":\"Browse\",\"out\":{\"Result\":\"<DIDL-Lite", 0), 0u)
+        << browse.lines[0];
+    ToolRun fault = runTool({"call", server.location(), kContentDirectory, "NoSuchAction"});
+    EXPECT_EQ(fault.status, 1);
+    EXPECT_EQ(fault.lines, (std::vector<std::string>{"{\"fault\":{\"code\":\"401\",\"description\":\"Invalid Action\"}}"}));
 }
 
 } // namespace

@@ -94,6 +94,21 @@ public:
         return "";
     }
 
+    // Waits for the child to end by itself: its exit status, or -1 when it
+    // is still running after waitMs (it is then ended by stop()).
+    int wait(int waitMs)
+    {
+        for (int i = 0; pid_ > 0 && i < waitMs / 10; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
     // Ends the child by its PID and reaps it.
     void stop()
     {

@@ -23,5 +23,8 @@ extern const Command kCommands[];
 
 int runDescribe(int argc, char **argv);
 int runDiscover(int argc, char **argv);
+int runCall(int argc, char **argv);
+int runQuery(int argc, char **argv);
+int runSubscribe(int argc, char **argv);
 
 } // namespace qncli

@@ -11,6 +11,14 @@ const Command kCommands[] = {
     {"describe", "PATH", "print the model of the device description at PATH (SCPDs beside it)", runDescribe},
     {"discover", "[--addr IP] [--timeout S] [--json]",
      "search the network and print every root device found, described completely", runDiscover},
+    {"call", "LOCATION SERVICE_TYPE ACTION [NAME=VALUE...] [--addr IP] [--wait S]",
+     "invoke an action of the device at LOCATION (description URL or UDN) and print its out-arguments",
+     runCall},
+    {"query", "LOCATION SERVICE_TYPE VARIABLE [--addr IP] [--wait S]",
+     "ask the device at LOCATION for the value of a state variable", runQuery},
+    {"subscribe", "LOCATION SERVICE_TYPE [--for S] [--addr IP] [--wait S]",
+     "subscribe to a service and print one line per event until S seconds passed or a signal came",
+     runSubscribe},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
