@@ -79,13 +79,16 @@ void noteSubscribed(CpSubscription *pending, QN_CONTROL_POINT cp, const char *si
     if (s == nullptr)
         return;
     uint32_t seconds = asked > 0 ? static_cast<uint32_t>(asked) : kMinSubscriptionSeconds;
-    if (timeout != nullptr && std::strncmp(timeout, "Second-", 7) == 0) {
-        long granted = std::strtol(timeout + 7, nullptr, 10);
-        seconds = std::strcmp(timeout + 7, "infinite") == 0 ? kNeverExpires - genaNow() - 1
-                  : granted > 0                             ? static_cast<uint32_t>(granted)
-                                                            : seconds;
+    std::string_view granted(timeout != nullptr ? timeout : "");
+    if (granted == "Second-infinite") {
+        seconds = kNeverExpires;
+    } else if (granted.starts_with("Second-")) {
+        long value = std::strtol(timeout + 7, nullptr, 10);
+        if (value > 0)
+            seconds = value >= static_cast<long>(kNeverExpires) ? kNeverExpires : static_cast<uint32_t>(value);
     }
-    *s = CpSubscription{cp, true, false, genaNow() + seconds, {}};
+    uint64_t until = static_cast<uint64_t>(genaNow()) + seconds;
+    *s = CpSubscription{cp, true, false, until >= kNeverExpires ? kNeverExpires - 1 : static_cast<uint32_t>(until), {}};
     copyBounded(s->sid, sizeof s->sid, sid);
 }
 

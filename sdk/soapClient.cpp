@@ -120,7 +120,8 @@ extern "C" QN_RET qnCPSoapAction(QN_CONTROL_POINT cp, const char *serviceType, Q
 
 extern "C" QN_RET qnCPSoapQuery(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action)
 {
-    if (action == nullptr || serviceType == nullptr || !isCtrlPoint(cp) || action->argNum != 1)
+    if (action == nullptr || serviceType == nullptr || !isCtrlPoint(cp) || action->argNum != 1 ||
+        fieldView(action->argNV[0].name).empty())
         return QN_ERR_ARG;
     action->errDesc[0] = '\0';
     CpCall call;

@@ -181,6 +181,7 @@ TEST_F(Soap, ArgumentAndStateChecks)
 
     QNApiAction two = queryOf("Status");
     two.argNum = 2;
+    QNApiAction unnamed = queryOf("");
     struct Case {
         const char *name;
         QN_CONTROL_POINT cp;
@@ -195,6 +196,7 @@ TEST_F(Soap, ArgumentAndStateChecks)
         {"empty action name", cp, kSwitchPower, action(""), false, QN_ERR_ARG},
         {"no service of that type", cp, "urn:x:service:None:1", action("GetStatus"), false, QN_ERR_ARG},
         {"query of two variables", cp, kSwitchPower, two, true, QN_ERR_ARG},
+        {"query of a variable without a name", cp, kSwitchPower, unnamed, true, QN_ERR_ARG},
         {"nothing tracked yet", untracked, kSwitchPower, action("GetStatus"), false, QN_ERR_NO_DEVICE},
         {"connection refused", unreachable, kSwitchPower, action("GetStatus"), false, QN_ERR_SOCK},
         {"query, connection refused", unreachable, kSwitchPower, queryOf("Status"), true, QN_ERR_SOCK},
