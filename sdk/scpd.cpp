@@ -120,6 +120,71 @@ int readSendEvents(QNTextDoc *doc, uint32_t contentStart, uint8_t *flag)
     return 0;
 }
 
+// The argument fields read so far; relatedStateVariable and dataType name
+// the argument's type two ways and share one flag.
+struct ArgLeavesSeen {
+    bool name = false;
+    bool direction = false;
+    bool type = false;
+};
+
+// Stores a leaf of an argument in the field of its name. The first name is
+// kept; a second direction or type is an error (-1). retval and leaves the
+// record has no field for are passed over.
+int keepArgLeaf(QNArgDesc *arg, const QNNameVal &leaf, ArgLeavesSeen *seen)
+{
+    std::string_view name(leaf.name);
+    if (name == "name") {
+        if (!seen->name)
+            arg->name = leaf;
+        seen->name = true;
+    } else if (name == "direction") {
+        if (seen->direction)
+            return -1;
+        seen->direction = true;
+        arg->direction = leaf;
+    } else if (name == "relatedStateVariable" || name == "dataType") {
+        if (seen->type)
+            return -1;
+        seen->type = true;
+        (name == "dataType" ? arg->dataType : arg->relatedStateVariable) = leaf;
+    }
+    return 0;
+}
+
+// The allowed-value kind of a child named name, or -1 for any other child.
+int allowedKindOf(std::string_view name)
+{
+    if (name == "allowedValueList")
+        return AK_LIST;
+    if (name == "allowedValueRange")
+        return AK_RANGE;
+    return -1;
+}
+
+// Moves pos to the first allowedValueList or allowedValueRange among the
+// variable's remaining children and stores it in *child with its kind: the
+// leaves before it (defaultValue, which UDA 1.0 puts between dataType and
+// the allowed values, and any other) are passed over. *kind is -1 when
+// another container or the variable's closing tag comes first.
+int findAllowedValues(QNTextDoc *doc, XmlChild *child, int *kind)
+{
+    for (;;) {
+        *kind = -1;
+        int ret = xmlReadElementAt(doc, child); // pos stays before the child
+        if (ret != 0 || doc->state == XS_NONE)
+            return ret;
+        if (doc->state == XS_ELEMENT)
+            *kind = allowedKindOf(xmlChildName(doc, *child));
+        if (*kind >= 0)
+            return 0;
+        QNNameVal passed;
+        ret = xmlReadLeaf(doc, &passed); // moves pos past a leaf only
+        if (ret != 0 || doc->state == XS_NONE)
+            return ret;
+    }
+}
+
 } // namespace
 
 constinit const QNTextDoc kScpdDocKind = xmlDocKind(parseScpdDoc, writeScpdDoc);
@@ -258,34 +323,23 @@ int parseArg(QNTextDoc *doc, QNArgDesc *arg)
 {
     if (!docUsable(doc) || arg == nullptr)
         return QN_ERR_ARG;
-    int ret = xmlReadLeaf(doc, &arg->name);
-    if (ret != 0)
-        return ret;
+    clearNameVal(&arg->name);
     clearNameVal(&arg->direction);
     clearNameVal(&arg->relatedStateVariable);
-    bool directionRead = false;
-    bool relatedRead = false; // relatedStateVariable and dataType share it
-    for (int i = 0; i < 3; ++i) {
-        std::string_view name = xmlPeekName(doc); // as docPeekToken reads it
-        QNNameVal *target = nullptr;
-        if (name == "direction") {
-            if (directionRead)
-                return -1;
-            directionRead = true;
-            target = &arg->direction;
-        } else if (name == "relatedStateVariable" || name == "dataType") {
-            if (relatedRead)
-                return -1;
-            relatedRead = true;
-            target = name == "dataType" ? &arg->dataType : &arg->relatedStateVariable;
-        } else {
-            return 0; // any other child, or the argument's closing tag
-        }
-        ret = xmlReadLeaf(doc, target);
+    clearNameVal(&arg->dataType);
+    // The leaves are taken by name, in any order: UDA 1.0 lets an empty
+    // <retval/> stand before or after relatedStateVariable.
+    ArgLeavesSeen seen;
+    for (;;) {
+        QNNameVal leaf;
+        int ret = xmlReadLeaf(doc, &leaf);
         if (ret != 0)
             return ret;
+        if (doc->state == XS_NONE)
+            return 0; // the argument's closing tag, or a container
+        if (keepArgLeaf(arg, leaf, &seen) != 0)
+            return -1;
     }
-    return 0;
 }
 
 int parseStateTable(QNTextDoc *doc, QNScpd *scpd)
@@ -335,27 +389,20 @@ int parseStateVar(QNTextDoc *doc, QNVarDesc *var)
     if (ret != 0)
         return finish(ret);
     XmlChild child{};
-    ret = xmlReadElementAt(doc, &child);
+    int kind = -1;
+    ret = findAllowedValues(doc, &child, &kind);
     if (ret != 0) {
         debugPrint(LOG_XML, "Var parsing - failed\r\n", LOG_DETAIL);
         return finish(ret);
     }
-    if (doc->state != XS_ELEMENT)
-        return finish(0);
-    std::string_view name = xmlChildName(doc, child);
-    uint16_t kind;
-    if (name == "allowedValueList")
-        kind = AK_LIST;
-    else if (name == "allowedValueRange")
-        kind = AK_RANGE;
-    else
-        return finish(0); // a default value or any other child: no allowed values
+    if (kind < 0)
+        return finish(0); // no allowed values
     QNAllowedVals *allowed = spare != nullptr ? spare : new (std::nothrow) QNAllowedVals();
     spare = nullptr;
     if (allowed == nullptr)
         return QN_ERR_NOMEM;
     allowed->count = 0;
-    allowed->kind = kind;
+    allowed->kind = static_cast<uint16_t>(kind);
     var->allowed = allowed;
     doc->pos = child.start;
     int values = kMaxAllowedValues;

@@ -15,8 +15,9 @@
 
 #include <cstdint>
 
-// One argument: its first leaf child (normally name), and the direction,
-// relatedStateVariable and dataType leaves.
+// One argument: its name, direction, relatedStateVariable and dataType
+// leaves, each taken by its name in any order (a field not present is
+// empty). Other leaves, such as retval, are not kept.
 struct QNArgDesc {
     QNNameVal name;
     QNNameVal direction;
@@ -75,6 +76,8 @@ int parseAction(QNTextDoc *doc, QNActionDesc *action);
 int parseArgList(QNTextDoc *doc, QNActionDesc *action);
 int parseArg(QNTextDoc *doc, QNArgDesc *arg);
 int parseStateTable(QNTextDoc *doc, QNScpd *scpd);
+// name and dataType are the first two leaves; the allowed values are the
+// first allowedValueList or allowedValueRange after any further leaves.
 int parseStateVar(QNTextDoc *doc, QNVarDesc *var);
 
 // Writes <scpd xmlns="urn:schemas-upnp-org:service-1-0"> with specVersion,

@@ -129,6 +129,39 @@ bool skipBlankFrom(QNTextDoc *doc, uint32_t at, uint32_t *out)
     return true;
 }
 
+// Whether a comment ("<!--") starts at the offset at (at most len).
+bool commentAt(const QNTextDoc *doc, uint32_t at)
+{
+    return doc->len - at >= 4 && std::memcmp(doc->text + at, "<!--", 4) == 0;
+}
+
+// The '<' of the next tag at or after at in *lt (len when there is none),
+// passing over comments: devices annotate their documents, and a comment
+// between elements is no more an element than a blank is. false when the
+// text ends inside a comment.
+bool findTagFrom(const QNTextDoc *doc, uint32_t at, uint32_t *lt)
+{
+    for (;;) {
+        uint32_t p = findFrom(doc, at, '<');
+        if (p >= doc->len || !commentAt(doc, p)) {
+            *lt = p;
+            return true;
+        }
+        const void *close = memmem(doc->text + p + 4, doc->len - p - 4, "-->", 3);
+        if (close == nullptr)
+            return false;
+        at = static_cast<uint32_t>(static_cast<const char *>(close) - doc->text) + 3;
+    }
+}
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+bool startsWithBom(const QNTextDoc *doc)
+{
+    return doc->len - doc->pos >= sizeof kUtf8Bom - 1 &&
+           std::memcmp(doc->text + doc->pos, kUtf8Bom, sizeof kUtf8Bom - 1) == 0;
+}
+
 void failPoint(int number)
 {
     consolePrint(": %d\r\n", number);
@@ -185,7 +218,12 @@ int xmlSkipDecl(QNTextDoc *doc)
 {
     if (!docUsable(doc))
         return QN_ERR_ARG;
-    uint32_t saved = doc->pos;
+    const uint32_t saved = doc->pos;
+    // Some devices start their UTF-8 documents with a byte-order mark; it
+    // is no markup, and the declaration may follow it.
+    if (startsWithBom(doc))
+        doc->pos += sizeof kUtf8Bom - 1;
+    const uint32_t start = doc->pos;
     QNXmlTag tag{};
     if (docReadToken(doc, &tag) != 0) {
         doc->pos = saved;
@@ -194,7 +232,7 @@ int xmlSkipDecl(QNTextDoc *doc)
     if (doc->nameHook == nullptr)
         (void)xmlClassifyTag(&tag);
     if (tag.cls != kTagClassDecl) {
-        doc->pos = saved;
+        doc->pos = start;
         return 0;
     }
     if (docFindChar(doc, '>') != 0) {
@@ -245,7 +283,9 @@ int readLeaf(QNTextDoc *doc, QNNameVal *nv)
         return ret;
     };
 
-    uint32_t lt = findFrom(doc, saved, '<');
+    uint32_t lt = 0;
+    if (!findTagFrom(doc, saved, &lt))
+        return leave(XS_SYNTAX, -1);
     if (lt >= len)
         return leave(XS_NONE, -1);
     uint32_t p = lt + 1;
@@ -284,9 +324,9 @@ int readLeaf(QNTextDoc *doc, QNNameVal *nv)
         closeFrom = q;
     } else {
         valueEnd = findFrom(doc, p, '<');
-        if (valueEnd >= len)
+        // A comment ends the value; the closing tag is the next tag after it.
+        if (!findTagFrom(doc, valueEnd, &closeFrom) || closeFrom >= len)
             return leave(XS_SYNTAX, -1);
-        closeFrom = valueEnd;
     }
     uint32_t closeGt = findFrom(doc, closeFrom, '>');
     if (closeGt >= len)
@@ -426,7 +466,9 @@ uint32_t readContent(QNTextDoc *doc, NameRange name, uint32_t p, ContentFailure 
         return len;
     };
     for (;;) {
-        uint32_t lt = findFrom(doc, p, '<');
+        uint32_t lt = 0;
+        if (!findTagFrom(doc, p, &lt))
+            return fail(11, depth);
         if (lt >= len)
             return fail(10, depth);
         uint32_t q = lt + 1;
@@ -455,8 +497,9 @@ uint32_t readContent(QNTextDoc *doc, NameRange name, uint32_t p, ContentFailure 
         if (readStartTag(doc, lt, &child, &where) != 0)
             return fail(where, depth + 1);
         if (child.closing) {
-            // A comment, then the closing tag of the parent: the child
-            // "ends" at its '<'; the parent goes on after the next '>'.
+            // Not reached since findTagFrom passes over comments: a closing
+            // tag is taken above. Should one come here, the parent goes on
+            // after the next '>'.
             p = findFrom(doc, lt, '>') + 1;
         } else if (child.empty) {
             p = child.gt + 1;

@@ -11,6 +11,9 @@
 //   leave out a leaf whose name they cannot write as well-formed XML (see
 //   xmlNameWritable).
 // - xmlReadElement refuses nesting deeper than kMaxXmlDepth (syntax error).
+// - Comments are passed over wherever blanks are, also before a leaf and
+//   before a closing tag, and a UTF-8 byte-order mark that starts a document
+//   is skipped with its declaration (xmlSkipDecl).
 // - Offsets are 32-bit; documents up to kMaxDocument bytes are read.
 #pragma once
 
@@ -95,8 +98,9 @@ extern const XmlKnownName kXmlKnownNames[kXmlKnownNameRows];
 // of the text or the text ends inside a comment.
 int xmlSkipBlank(QNTextDoc *doc);
 
-// Moves past a leading XML declaration ("<?xml ...?>"); any other first
-// token leaves pos unchanged. -1 (pos unchanged) when the declaration has no
+// Moves past a leading UTF-8 byte-order mark and a leading XML declaration
+// ("<?xml ...?>"); any other first token leaves pos after the mark, or
+// unchanged without one. -1 (pos unchanged) when the declaration has no
 // closing '>'.
 int xmlSkipDecl(QNTextDoc *doc);
 
@@ -107,10 +111,12 @@ int xmlClassifyTag(QNXmlTag *tag);
 
 // Reads one leaf element at or after pos into nv: name cut to 127 bytes,
 // value decoded (xmlDecodeText) and cut to at most 511 bytes on a character
-// boundary. Leading blanks and comments of the value are dropped, trailing
-// blanks stay. State 0 (read), 1 (empty element, empty value) or 4 with
-// result 0 and pos unchanged (a closing tag or an element with children).
-// On any failure nv is untouched and pos is restored.
+// boundary. Comments before the element are passed over. Leading blanks and
+// comments of the value are dropped, trailing blanks stay; a comment after
+// the value ends it (text after the comment is dropped). State 0 (read), 1
+// (empty element, empty value) or 4 with result 0 and pos unchanged (a
+// closing tag or an element with children). On any failure nv is untouched
+// and pos is restored.
 int xmlReadLeaf(QNTextDoc *doc, QNNameVal *nv);
 
 // Reads consecutive leaves into arr. *count: capacity in, number stored out.
@@ -119,10 +125,10 @@ int xmlReadLeafList(QNTextDoc *doc, QNNameVal *arr, int *count);
 
 // Reads one element of any depth (at most kMaxXmlDepth levels, this element
 // being level 1), checking that start and closing tag names match at every
-// level. State 0: tag = its start tag, *contentStart = one past the start
-// tag, *contentEnd = the '<' of its closing tag. State 1 (empty element):
-// only *contentEnd is written, one past its '>'. pos is always left where
-// the read started.
+// level and passing over comments. State 0: tag = its start tag,
+// *contentStart = one past the start tag, *contentEnd = the '<' of its
+// closing tag. State 1 (empty element): only *contentEnd is written, one
+// past its '>'. pos is always left where the read started.
 int xmlReadElement(QNTextDoc *doc, QNXmlTag *tag, uint32_t *contentStart, uint32_t *contentEnd);
 
 // Reads all children of the current element: leaves into leaves (*leafCount

@@ -143,6 +143,39 @@ TEST_F(Desc, FixturesRoundTripThroughTheirNormalisedForm)
     }
 }
 
+// A byte-order mark and comments between the elements change nothing: the
+// same model, the same normalised text.
+TEST_F(Desc, DecoratedFixturesGiveTheSameModel)
+{
+    struct Variant {
+        const char *name;
+        bool bom;
+        bool comments;
+    };
+    const Variant variants[] = {
+        {"byte-order mark", true, false},
+        {"comment before every tag", false, true},
+        {"both", true, true},
+    };
+    for (const std::string &path : qntest::descFixtures()) {
+        const std::string text = qntest::fixture(path);
+        RootModel plain;
+        std::string plainNormalised;
+        ASSERT_EQ(parse(text, plain.get(), &plainNormalised), 0) << path;
+        for (const Variant &v : variants) {
+            const std::string decorated = qntest::decorated(text, v.bom, v.comments);
+            if (qntest::toolsAvailable()) {
+                EXPECT_EQ(qntest::xmllintProblems(decorated), "") << path << ", " << v.name;
+            }
+            RootModel root;
+            std::string normalised;
+            ASSERT_EQ(parse(decorated, root.get(), &normalised), 0) << path << ", " << v.name;
+            EXPECT_EQ(qntest::diffDesc(*plain.get(), *root.get()), "") << path << ", " << v.name;
+            EXPECT_EQ(normalised, plainNormalised) << path << ", " << v.name;
+        }
+    }
+}
+
 TEST_F(Desc, NormalisedDescriptionsAreValidForRealParsers)
 {
     if (!qntest::toolsAvailable())

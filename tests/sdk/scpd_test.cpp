@@ -152,14 +152,65 @@ TEST_F(Scpd, NetworkLightDimming)
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->sendEvents, 1);
     EXPECT_STREQ(status->dataType.val, "ui1");
-    // As specified: a default value before the range ends the variable, and
-    // an argument's <retval/> ends the argument before relatedStateVariable.
-    EXPECT_EQ(status->allowed, nullptr);
-    const QNActionDesc *get = findAction(model.get(), "GetLoadLevelTarget");
-    ASSERT_NE(get, nullptr);
-    ASSERT_EQ(get->argCount, 1);
-    EXPECT_STREQ(get->args[0]->direction.val, "out");
-    EXPECT_STREQ(get->args[0]->relatedStateVariable.val, "");
+    // The default value before the range does not hide it.
+    for (const char *name : {"LoadLevelStatus", "LoadLevelTarget"}) {
+        const QNVarDesc *var = findVar(model.get(), name);
+        ASSERT_NE(var, nullptr) << name;
+        ASSERT_NE(var->allowed, nullptr) << name;
+        EXPECT_EQ(var->allowed->kind, AK_RANGE) << name;
+        ASSERT_EQ(var->allowed->count, 2) << name;
+        EXPECT_STREQ(var->allowed->values[0].name, "minimum") << name;
+        EXPECT_STREQ(var->allowed->values[0].val, "0") << name;
+        EXPECT_STREQ(var->allowed->values[1].name, "maximum") << name;
+        EXPECT_STREQ(var->allowed->values[1].val, "100") << name;
+    }
+    // An argument's <retval/> before relatedStateVariable does not hide it.
+    struct Getter {
+        const char *action;
+        const char *related;
+    };
+    for (const Getter &g : {Getter{"GetLoadLevelTarget", "LoadLevelTarget"},
+                            Getter{"GetLoadLevelStatus", "LoadLevelStatus"}}) {
+        const QNActionDesc *get = findAction(model.get(), g.action);
+        ASSERT_NE(get, nullptr) << g.action;
+        ASSERT_EQ(get->argCount, 1) << g.action;
+        EXPECT_STREQ(get->args[0]->direction.val, "out") << g.action;
+        EXPECT_STREQ(get->args[0]->relatedStateVariable.val, g.related) << g.action;
+    }
+    const std::string written = write(model.get());
+    EXPECT_NE(written.find("<stateVariable><name>LoadLevelStatus</name><dataType>ui1</dataType>"
+                           "<allowedValueRange><minimum>0</minimum><maximum>100</maximum></allowedValueRange>"
+                           "</stateVariable>"),
+              std::string::npos)
+        << written;
+}
+
+TEST_F(Scpd, DecoratedFixturesGiveTheSameModel)
+{
+    struct Variant {
+        const char *name;
+        bool bom;
+        bool comments;
+    };
+    const Variant variants[] = {
+        {"byte-order mark", true, false},
+        {"comment before every tag", false, true},
+        {"both", true, true},
+    };
+    for (const std::string &path : qntest::scpdFixtures()) {
+        const std::string text = qntest::fixture(path);
+        ScpdModel plain;
+        ASSERT_EQ(parse(text, plain.get()), 0) << path;
+        for (const Variant &v : variants) {
+            const std::string decorated = qntest::decorated(text, v.bom, v.comments);
+            if (qntest::toolsAvailable()) {
+                EXPECT_EQ(qntest::xmllintProblems(decorated), "") << path << ", " << v.name;
+            }
+            ScpdModel model;
+            ASSERT_EQ(parse(decorated, model.get()), 0) << path << ", " << v.name;
+            EXPECT_EQ(qntest::diffScpd(*plain.get(), *model.get()), "") << path << ", " << v.name;
+        }
+    }
 }
 
 TEST_F(Scpd, FixturesRoundTripThroughTheirWrittenForm)
@@ -340,6 +391,23 @@ TEST_F(Scpd, ArgumentChildren)
         {"direction twice", "<name>X</name><direction>in</direction><direction>out</direction>", -1, nullptr,
          nullptr, nullptr},
         {"only a name", "<name>X</name>", 0, "", "", ""},
+        {"retval before related", "<name>X</name><direction>out</direction><retval />"
+                                  "<relatedStateVariable>V</relatedStateVariable>", 0, "out", "V", ""},
+        {"retval after related", "<name>X</name><direction>out</direction><relatedStateVariable>V"
+                                 "</relatedStateVariable><retval/>", 0, "out", "V", ""},
+        {"retval first", "<retval></retval><name>X</name><direction>out</direction>", 0, "out", "", ""},
+        {"name last", "<direction>in</direction><relatedStateVariable>V</relatedStateVariable><name>X</name>",
+         0, "in", "V", ""},
+        {"leaves the record does not keep", "<name>X</name><x:unit>%</x:unit><direction>in</direction>"
+                                            "<note/><relatedStateVariable>V</relatedStateVariable>", 0, "in", "V",
+         ""},
+        {"comments between the leaves", "<!-- first --><name>X</name><!-- <retval/> --><direction>in"
+                                        "</direction>", 0, "in", "", ""},
+        {"the first name is kept", "<name>X</name><name>Y</name><direction>in</direction>", 0, "in", "", ""},
+        {"dataType twice", "<name>X</name><dataType>ui4</dataType><dataType>ui2</dataType>", -1, nullptr,
+         nullptr, nullptr},
+        {"a container ends the argument", "<name>X</name><ext><a>1</a></ext><direction>in</direction>", 0, "",
+         "", ""},
     };
     for (const Case &c : cases) {
         std::string text = std::string(c.argument) + "</argument>";
@@ -415,11 +483,68 @@ TEST_F(Scpd, VariableChildren)
     EXPECT_EQ(range->kind, AK_RANGE);
     EXPECT_EQ(range->count, 3);
     EXPECT_STREQ(range->values[2].name, "step");
-    EXPECT_EQ(model->vars[1]->allowed, nullptr); // the default value comes first
+    ASSERT_NE(model->vars[1]->allowed, nullptr); // after the default value
+    EXPECT_STREQ(model->vars[1]->allowed->values[0].val, "x");
     // A container as first child leaves name and data type empty.
     EXPECT_STREQ(model->vars[2]->name.name, "");
     ASSERT_NE(model->vars[2]->allowed, nullptr);
     EXPECT_STREQ(model->vars[2]->allowed->values[0].val, "y");
+}
+
+TEST_F(Scpd, AllowedValuesAfterFurtherLeaves)
+{
+    struct Case {
+        const char *name;
+        const char *children; // after <name>V</name><dataType>ui1</dataType>
+        int kind;             // -1: no allowed values
+        int count;
+        const char *last;
+    };
+    const Case cases[] = {
+        {"default value first", "<defaultValue>0</defaultValue><allowedValueRange><minimum>0</minimum>"
+                                "<maximum>100</maximum></allowedValueRange>", AK_RANGE, 2, "100"},
+        {"empty default value", "<defaultValue/><allowedValueList><allowedValue>a</allowedValue>"
+                                "</allowedValueList>", AK_LIST, 1, "a"},
+        {"several leaves and a comment", "<defaultValue>1</defaultValue><x:unit>%</x:unit><!-- 0..9 -->"
+                                         "<allowedValueRange><minimum>0</minimum><maximum>9</maximum>"
+                                         "<step>1</step></allowedValueRange>", AK_RANGE, 3, "1"},
+        {"empty list passed over", "<allowedValueList/><allowedValueRange><minimum>1</minimum>"
+                                   "</allowedValueRange>", AK_RANGE, 1, "1"},
+        {"list without values", "<defaultValue>0</defaultValue><allowedValueList></allowedValueList>", AK_LIST,
+         0, nullptr},
+        {"the first of two lists", "<defaultValue>0</defaultValue><allowedValueList><allowedValue>a"
+                                   "</allowedValue></allowedValueList><allowedValueRange><minimum>1</minimum>"
+                                   "</allowedValueRange>", AK_LIST, 1, "a"},
+        {"range before the default value", "<allowedValueRange><minimum>0</minimum></allowedValueRange>"
+                                           "<defaultValue>0</defaultValue>", AK_RANGE, 1, "0"},
+        {"only a default value", "<defaultValue>0</defaultValue>", -1, 0, nullptr},
+        {"another container comes first", "<defaultValue>0</defaultValue><ext><a>1</a></ext>"
+                                          "<allowedValueList><allowedValue>a</allowedValue></allowedValueList>",
+         -1, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        ScpdModel model, again;
+        const std::string var = std::string("<stateVariable><name>V</name><dataType>ui1</dataType>") + c.children +
+                                "</stateVariable>";
+        ASSERT_EQ(parse(scpd("", var + vars(1)), model.get()), 0) << c.name;
+        ASSERT_EQ(model->varCount, 2) << c.name;
+        EXPECT_STREQ(model->vars[0]->dataType.val, "ui1") << c.name;
+        EXPECT_STREQ(model->vars[1]->name.val, "V0") << c.name << ": the next variable is read";
+        const QNAllowedVals *allowed = model->vars[0]->allowed;
+        if (c.kind < 0) {
+            EXPECT_EQ(allowed, nullptr) << c.name;
+        } else {
+            ASSERT_NE(allowed, nullptr) << c.name;
+            EXPECT_EQ(allowed->kind, c.kind) << c.name;
+            ASSERT_EQ(allowed->count, c.count) << c.name;
+            if (c.count > 0) {
+                EXPECT_STREQ(allowed->values[c.count - 1].val, c.last) << c.name;
+            }
+        }
+        // What was kept is written and reads back the same.
+        ASSERT_EQ(parse(write(model.get()), again.get()), 0) << c.name;
+        EXPECT_EQ(qntest::diffScpd(*model.get(), *again.get()), "") << c.name;
+    }
 }
 
 TEST_F(Scpd, ValuesWithEntitiesRoundTrip)

@@ -100,6 +100,35 @@ TEST_F(Soap, CapturedActionRequestsAndResponses)
     EXPECT_STREQ(light.action.argNV[0].val, "0");
 }
 
+// A byte-order mark and comments between the elements change nothing: the
+// same record, the same rewritten text.
+TEST_F(Soap, DecoratedCapturedBodiesGiveTheSameRecord)
+{
+    const char *files[] = {
+        "minidlna/soap-action.txt",      "minidlna/soap-fault-bad-args.txt",
+        "minidlna/soap-fault-unknown-action.txt", "network-light/soap-action.txt",
+        "network-light/soap-fault-bad-args.txt",  "network-light/soap-fault-unknown-action.txt",
+    };
+    for (const char *file : files) {
+        auto [request, response] = exchange(file);
+        for (const std::string &body : {request, response}) {
+            ASSERT_FALSE(body.empty()) << file;
+            Parsed plain = parse(body);
+            Parsed decorated = parse(qntest::decorated(body, true, true));
+            EXPECT_EQ(decorated.ret, plain.ret) << file;
+            EXPECT_EQ(decorated.action.errCode, plain.action.errCode) << file;
+            EXPECT_STREQ(decorated.action.errDesc, plain.action.errDesc) << file;
+            EXPECT_STREQ(decorated.action.action, plain.action.action) << file;
+            ASSERT_EQ(decorated.action.argNum, plain.action.argNum) << file;
+            for (int i = 0; i < plain.action.argNum; ++i) {
+                EXPECT_STREQ(decorated.action.argNV[i].name, plain.action.argNV[i].name) << file;
+                EXPECT_STREQ(decorated.action.argNV[i].val, plain.action.argNV[i].val) << file;
+            }
+            EXPECT_EQ(decorated.buffer, plain.buffer) << file;
+        }
+    }
+}
+
 TEST_F(Soap, CapturedRequestWithAnExtraArgument)
 {
     for (const char *file : {"minidlna/soap-fault-bad-args.txt", "network-light/soap-fault-bad-args.txt"}) {

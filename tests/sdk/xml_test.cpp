@@ -45,19 +45,30 @@ TEST_F(Xml, SkipBlankPassesBlanksAndComments)
     EXPECT_EQ(xmlSkipBlank(nullptr), QN_ERR_ARG);
 }
 
-TEST_F(Xml, SkipDeclOnlySkipsTheDeclaration)
+TEST_F(Xml, SkipDeclSkipsOnlyTheByteOrderMarkAndTheDeclaration)
 {
-    DocBuffer withDecl("<?xml version=\"1.0\"?>\r\n<root/>");
-    ASSERT_EQ(xmlSkipDecl(&withDecl.doc), 0);
-    EXPECT_EQ(withDecl.text().substr(withDecl.doc.pos), "\r\n<root/>");
-
-    DocBuffer without("<root/>");
-    ASSERT_EQ(xmlSkipDecl(&without.doc), 0);
-    EXPECT_EQ(without.doc.pos, 0u);
-
-    DocBuffer open("<?xml version=\"1.0\"");
-    EXPECT_EQ(xmlSkipDecl(&open.doc), -1);
-    EXPECT_EQ(open.doc.pos, 0u);
+    struct Case {
+        const char *name;
+        const char *text;
+        int ret;
+        const char *rest; // the text after pos
+    };
+    const Case cases[] = {
+        {"declaration", "<?xml version=\"1.0\"?>\r\n<root/>", 0, "\r\n<root/>"},
+        {"no declaration", "<root/>", 0, "<root/>"},
+        {"open declaration", "<?xml version=\"1.0\"", -1, "<?xml version=\"1.0\""},
+        {"mark and declaration", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<root/>", 0, "\n<root/>"},
+        {"mark without declaration", "\xEF\xBB\xBF<root/>", 0, "<root/>"},
+        {"mark and open declaration", "\xEF\xBB\xBF<?xml", -1, "\xEF\xBB\xBF<?xml"},
+        {"only the mark", "\xEF\xBB\xBF", 0, ""},
+        {"two bytes of a mark", "\xEF\xBB<root/>", 0, "\xEF\xBB<root/>"},
+        {"mark after a blank", " \xEF\xBB\xBF<root/>", 0, " \xEF\xBB\xBF<root/>"},
+    };
+    for (const Case &c : cases) {
+        DocBuffer b(c.text);
+        EXPECT_EQ(xmlSkipDecl(&b.doc), c.ret) << c.name;
+        EXPECT_EQ(b.text().substr(b.doc.pos), c.rest) << c.name;
+    }
 }
 
 TEST_F(Xml, ClassifyTagUsesTheKnownNameTable)
@@ -113,6 +124,15 @@ TEST_F(Xml, ReadLeafCases)
         {"prefix kept", "<dlna:X_DLNADOC xmlns:dlna=\"urn:x\">DMS-1.50</dlna:X_DLNADOC>", 0, XS_ELEMENT,
          "dlna:X_DLNADOC", "DMS-1.50", -1},
         {"text before the element", "junk <a>1</a>tail", 0, XS_ELEMENT, "a", "1", 13},
+        {"comment before the element", "<!-- c --><a>1</a>", 0, XS_ELEMENT, "a", "1", -1},
+        {"comments with markup before", " <!-- <b>2</b> > --> <!----><a>1</a>", 0, XS_ELEMENT, "a", "1", -1},
+        {"comment before a closing tag", "<!-- c --></p>", 0, XS_NONE, nullptr, nullptr, 0},
+        {"comment before a container", "<!-- c --><a><b>1</b></a>", 0, XS_NONE, nullptr, nullptr, 0},
+        {"comment before the end of text", "<!-- c --> ", -1, XS_NONE, nullptr, nullptr, 0},
+        {"open comment before the element", "<!-- <a>1</a>", -1, XS_SYNTAX, nullptr, nullptr, 0},
+        {"comment after the value", "<a>100 <!-- % --></a>", 0, XS_ELEMENT, "a", "100 ", -1},
+        {"text after a comment in the value", "<a>1<!-- c -->2</a>", 0, XS_ELEMENT, "a", "1", -1},
+        {"open comment after the value", "<a>1<!-- </a>", -1, XS_SYNTAX, nullptr, nullptr, 0},
     };
     for (const LeafCase &c : cases) {
         DocBuffer b(c.text);
@@ -321,6 +341,10 @@ TEST_F(Xml, ReadElementBoundaries)
         {"comment between children", "<a><!-- <b> --><c/><!-- </a> --></a>", 0, XS_ELEMENT},
         {"comment before element", "<!-- x --><a/>", 0, XS_EMPTY},
         {"closing name cut like the start name", "<a>1</a >", 0, XS_ELEMENT},
+        {"comment with markup before a closing tag", "<a><b/><!-- x > <c> --></a>", 0, XS_ELEMENT},
+        {"comment with markup after a value", "<a><b>1<!-- x > <c> --></b></a>", 0, XS_ELEMENT},
+        {"text after a comment", "<a><!-- c --> text <b/></a>", 0, XS_ELEMENT},
+        {"open comment in content", "<a><b/><!-- </a>", -1, XS_SYNTAX},
     };
     for (const ElementCase &c : cases) {
         DocBuffer b(c.text);
@@ -468,6 +492,44 @@ TEST_F(Xml, ReadChildrenKeepsInterleavedOrder)
     EXPECT_STREQ(leaves[2].name, "l3");
     EXPECT_EQ(xmlChildName(&b.doc, kids[0]), "c1");
     EXPECT_EQ(xmlChildName(&b.doc, kids[1]), "c2");
+}
+
+TEST_F(Xml, ReadChildrenPassesOverComments)
+{
+    struct Case {
+        const char *name;
+        const char *content; // of <p>, followed by </p>
+        const char *leaves;  // names, space-separated
+        const char *kids;
+    };
+    const Case cases[] = {
+        {"before a leaf", "<!-- c --><l>1</l>", "l", ""},
+        {"before a container", "<!-- c --><c><x>1</x></c>", "", "c"},
+        {"inside a container", "<c><!-- c --><x>1</x><!-- d --></c>", "", "c"},
+        {"before the closing tag", "<l>1</l><!-- c -->", "l", ""},
+        {"markup inside", "<!-- <x> > </p> --><l>1</l><!-- <y/> -->", "l", ""},
+        {"'>' then a tag inside, before a closing tag", "<c><x>1</x><!-- a > <b> --></c>", "", "c"},
+        {"everywhere", "<!--1--><l1>1<!--2--></l1><!--3--><c1><!--4--><x/><!--5--></c1><!--6--><l2/><!--7-->",
+         "l1 l2", "c1"},
+    };
+    for (const Case &c : cases) {
+        DocBuffer b(std::string(c.content) + "</p>");
+        QNNameVal leaves[4]{};
+        int leafCount = 4;
+        XmlChild kids[4]{};
+        int childCount = 4;
+        ASSERT_EQ(xmlReadChildList(&b.doc, leaves, &leafCount, kids, &childCount), 0) << c.name;
+        std::string leafNames, kidNames;
+        for (int i = 0; i < leafCount; ++i)
+            leafNames += std::string(i > 0 ? " " : "") + leaves[i].name;
+        for (int i = 0; i < childCount; ++i)
+            kidNames += std::string(i > 0 ? " " : "") + std::string(xmlChildName(&b.doc, kids[i]));
+        EXPECT_EQ(leafNames, c.leaves) << c.name;
+        EXPECT_EQ(kidNames, c.kids) << c.name;
+        // pos is before the parent's closing tag, as it is before blanks.
+        ASSERT_EQ(xmlSkipBlank(&b.doc), 0) << c.name;
+        EXPECT_EQ(b.text().substr(b.doc.pos), "</p>") << c.name;
+    }
 }
 
 TEST_F(Xml, SplitQName)

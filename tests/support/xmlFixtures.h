@@ -62,6 +62,21 @@ inline const std::vector<std::string> &scpdFixtures()
     return paths;
 }
 
+// A real document as some devices send it: a UTF-8 byte-order mark before
+// it (bom) and a comment holding markup characters before every tag after
+// the declaration (comments). Either way it is the same document.
+inline std::string decorated(const std::string &text, bool bom, bool comments)
+{
+    std::string out = bom ? "\xEF\xBB\xBF" : "";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool tag = text[i] == '<' && i + 1 < text.size() && text[i + 1] != '?' && text[i + 1] != '!';
+        if (comments && tag)
+            out += "<!-- a > b <c> </d> -->";
+        out += text[i];
+    }
+    return out;
+}
+
 // A cursor of an XML kind over its own heap buffer of kMaxDocument + 1
 // bytes (or a given capacity), holding a copy of text.
 class DocBuffer {
