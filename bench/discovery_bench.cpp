@@ -8,6 +8,7 @@
 #include "deviceProcess.h"
 #include "download.h"
 #include "entity.h"
+#include "netBenchMain.h"
 #include "netns.h"
 
 #include <arpa/inet.h>
@@ -151,13 +152,5 @@ BENCHMARK(BM_TenDevicesSeen)->Iterations(3)->Unit(benchmark::kMillisecond)->UseR
 
 int main(int argc, char **argv)
 {
-    std::string why;
-    if (!qntest::enterPrivateNetwork(&why)) {
-        std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qntest::runBenchmarksInPrivateNetwork(argc, argv);
 }

@@ -3,6 +3,7 @@
 // minimal blocking C server on the same machine. Runs inside a private
 // network namespace, like the tests.
 #include "http.h"
+#include "netBenchMain.h"
 #include "netns.h"
 #include "server.h"
 
@@ -132,13 +133,5 @@ BENCHMARK(BM_RawCServerRequest)->Iterations(2000)->Unit(benchmark::kMicrosecond)
 
 int main(int argc, char **argv)
 {
-    std::string why;
-    if (!qntest::enterPrivateNetwork(&why)) {
-        std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qntest::runBenchmarksInPrivateNetwork(argc, argv);
 }

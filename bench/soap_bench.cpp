@@ -10,6 +10,7 @@
 #include "desc.h"
 #include "entity.h"
 #include "log.h"
+#include "netBenchMain.h"
 #include "netns.h"
 #include "qnSdkApi.h"
 #include "server.h"
@@ -297,13 +298,5 @@ BENCHMARK(BM_NotifyToArrival)->Iterations(1000)->Unit(benchmark::kMicrosecond)->
 
 int main(int argc, char **argv)
 {
-    std::string why;
-    if (!qntest::enterPrivateNetwork(&why)) {
-        std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return qntest::runBenchmarksInPrivateNetwork(argc, argv);
 }

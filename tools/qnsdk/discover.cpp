@@ -11,6 +11,7 @@
 #include "stackOutput.h"
 
 #include "qnSdkApi.h"
+#include "serverThread.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,7 +19,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,21 +73,6 @@ QN_RET mainHandler(QN_ENTITY entity, int32_t type, QN_COOKIE, void *arg)
         found.byLocation[location] = cp;
     }
     return QN_ERR; // not this one: stay free for the next device
-}
-
-QN_RET startThread(QNThreadEntry entry, int32_t stackSize)
-{
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    if (stackSize > 0)
-        pthread_attr_setstacksize(&attr, static_cast<size_t>(stackSize));
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, entry, nullptr);
-    pthread_attr_destroy(&attr);
-    if (rc != 0)
-        return QN_ERR;
-    pthread_detach(thread);
-    return QN_OK;
 }
 
 bool described(QN_CONTROL_POINT cp)
@@ -165,7 +150,7 @@ int discover(const Options &options)
         std::fprintf(stderr, "qnsdk discover: cannot keep the stack's messages off standard output\n");
         return kExitFailure;
     }
-    QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
+    QNApiSdkConfig config{1, 0, 1 << 20, startServerThread, 0, 0};
     QNApiCtrlPointSettings s = cpSettings(0, "", mainHandler);
     QN_CONTROL_POINT main = qnSdkInit(&config) == QN_OK ? qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT)
                                                          : QN_INVALID_CONTROL_POINT;

@@ -4,10 +4,10 @@
 #include "cliText.h"
 #include "commands.h"
 #include "json.h"
+#include "serverThread.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,21 +33,6 @@ struct Wanted {
     std::string location;
 };
 Wanted wanted;
-
-QN_RET startThread(QNThreadEntry entry, int32_t stackSize)
-{
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    if (stackSize > 0)
-        pthread_attr_setstacksize(&attr, static_cast<size_t>(stackSize));
-    pthread_t thread;
-    int rc = pthread_create(&thread, &attr, entry, nullptr);
-    pthread_attr_destroy(&attr);
-    if (rc != 0)
-        return QN_ERR;
-    pthread_detach(thread);
-    return QN_OK;
-}
 
 // Runs on the stack's thread: every device heard is offered here with its
 // description downloaded; the one with the wanted UDN is noted. The answer
@@ -198,7 +183,7 @@ bool RemoteSession::open(const RemoteOptions &options, QNMsgHandler eventHandler
         *why = "cannot keep the stack's messages off standard output";
         return false;
     }
-    QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
+    QNApiSdkConfig config{1, 0, 1 << 20, startServerThread, 0, 0};
     if (qnSdkInit(&config) != QN_OK || qnSdkRun() != QN_OK) {
         *why = "the stack did not start";
         return false;
