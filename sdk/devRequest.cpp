@@ -29,12 +29,40 @@ void deviceAuthority(const EntitySlot *slot, char *out, size_t outSize)
                  static_cast<unsigned>(slot->dev.soapPort), "");
 }
 
+namespace {
+
+// True when host is the device's address, alone or followed by ":" and
+// decimal port digits. An authority without a port means port 80, so
+// "10.0.0.5:80" names a device on port 80 as well as "10.0.0.5" does:
+// Python's urllib and other clients always write the port.
+bool authorityMatches(const EntitySlot *slot, std::string_view host)
+{
+    std::string_view addr = host;
+    unsigned long port = 80;
+    size_t colon = host.rfind(':');
+    if (colon != std::string_view::npos) {
+        addr = host.substr(0, colon);
+        std::string_view digits = host.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5)
+            return false;
+        port = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9')
+                return false;
+            port = port * 10 + static_cast<unsigned long>(c - '0');
+        }
+    }
+    return addr == slot->dev.ipAddr && port == slot->dev.soapPort;
+}
+
+} // namespace
+
 bool hostNamesDevice(const EntitySlot *slot, const char *host)
 {
+    if (host != nullptr && authorityMatches(slot, host))
+        return true;
     char own[QN_NAME_MAX_LEN + 8];
     deviceAuthority(slot, own, sizeof own);
-    if (host != nullptr && std::strcmp(host, own) == 0)
-        return true;
     consolePrint(" host = %s, val = %s\r\n", own, host != nullptr ? host : "NULL");
     return false;
 }

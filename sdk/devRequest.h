@@ -13,8 +13,9 @@ EntitySlot *requestDevice(MsgHandler *handler);
 // address and ":" and soapPort (the port left out when it is 80).
 void deviceAuthority(const EntitySlot *slot, char *out, size_t outSize);
 
-// True when host is exactly the device's authority. Otherwise prints
-// " host = %s, val = %s" (the authority and the header) on the console.
+// True when host names the device's address and soapPort (the port may be
+// left out when it is 80, or written). Otherwise prints " host = %s,
+// val = %s" (the authority and the header) on the console.
 bool hostNamesDevice(const EntitySlot *slot, const char *host);
 
 // The service whose urlField (controlURL, eventSubURL) is the request

@@ -110,7 +110,7 @@ TEST(GenOutput, ActionCallback)
     EXPECT_EQ(readText(dir.path() / "out/Svc_CB.h").substr(source.find("*/\n") + 4),
               "QN_RET qnActionCB_Act(QNApiAction *action);\nQN_RET qnActionCB_Plain(QNApiAction *action);\n\n"
               "QN_RET qnQueryCB_V(QNNameVal *nv);\n\n");
-    EXPECT_EQ(compileOnly(dir.str("out"), false).status, 0);
+    EXPECT_EQ(compileOnly(dir.str("out")).status, 0);
 }
 
 // Prints every embedded literal of the headers named on the command line,
@@ -187,8 +187,7 @@ const Document kDocuments[] = {
      "Hub"},
 };
 
-// Every device builds and links with the SDK; every control point compiles
-// (and links with the test's SOAP stubs while the SDK has no SOAP calls).
+// Every device and every control point builds and links with the SDK.
 TEST(GenCompile, DevicesAndControlPointsBuildWithoutWarnings)
 {
     for (const Document &doc : kDocuments) {
@@ -197,7 +196,7 @@ TEST(GenCompile, DevicesAndControlPointsBuildWithoutWarnings)
             TempDir out;
             RunResult gen = runGen({"-i", doc.path, "-o", out.str(), "-b", doc.brief, "-t", cp ? "cp" : "dev"});
             ASSERT_EQ(gen.status, 0) << gen.out;
-            RunResult built = buildProgram(out.str(), cp);
+            RunResult built = buildProgram(out.str());
             EXPECT_EQ(built.status, 0) << built.out;
             EXPECT_TRUE(fs::exists(out.path() / "program"));
         }
@@ -215,7 +214,7 @@ TEST(GenCompile, FileSystemVariantBuilds)
     ASSERT_NE(at, std::string::npos);
     main.replace(at, 20, "/* #define NO_FILE_SYS */\n");
     writeText(out.path() / "Lamp.c", main);
-    RunResult built = buildProgram(out.str(), false);
+    RunResult built = buildProgram(out.str());
     EXPECT_EQ(built.status, 0) << built.out;
 }
 

@@ -216,25 +216,6 @@ inline int exitStatusOf(int result)
     return result & 0xff;
 }
 
-// The SDK's header declares the control point's SOAP calls once they exist;
-// until then a generated control point is compiled against declarations and
-// stubs of the test's own.
-inline bool sdkHasSoapCalls()
-{
-    return readText(sourcePath("sdk/qnSdkApi.h")).find("qnCPSoapAction") != std::string::npos;
-}
-
-inline constexpr char kSoapStubHeader[] =
-    "QN_RET qnCPSoapAction(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action);\n"
-    "QN_RET qnCPSoapQuery(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action);\n";
-inline constexpr char kSoapStubSource[] =
-    "#include \"qnSdkApi.h\"\n"
-    "#include \"soapStub.h\"\n"
-    "QN_RET qnCPSoapAction(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action)\n"
-    "{ (void)cp; (void)serviceType; (void)action; return QN_ERR; }\n"
-    "QN_RET qnCPSoapQuery(QN_CONTROL_POINT cp, const char *serviceType, QNApiAction *action)\n"
-    "{ (void)cp; (void)serviceType; (void)action; return QN_ERR; }\n";
-
 // The compiler line every generated source must pass: C99, all warnings as
 // errors, POSIX threads, the in-tree SDK header.
 inline std::vector<std::string> compileLine(const std::string &dir)
@@ -247,42 +228,22 @@ inline std::vector<std::string> compileLine(const std::string &dir)
     return line;
 }
 
-// Adds the test's SOAP stubs when the SDK lacks the calls: a header forced
-// into every source and a source to link. Returns the extra arguments.
-inline std::vector<std::string> soapStubArgs(const std::string &dir, bool link)
-{
-    if (sdkHasSoapCalls())
-        return {};
-    writeText(fs::path(dir) / "soapStub.h", kSoapStubHeader);
-    writeText(fs::path(dir) / "soapStub.c", kSoapStubSource);
-    std::vector<std::string> args = {"-include", "stdint.h", "-include", "qnSdkApi.h", "-include",
-                                     dir + "/soapStub.h"};
-    if (link)
-        args.push_back(dir + "/soapStub.c");
-    return args;
-}
-
-// The generated C sources of dir (the test's stub excluded).
+// The generated C sources of dir.
 inline std::vector<std::string> cSources(const std::string &dir)
 {
     std::vector<std::string> files;
     for (const auto &entry : fs::directory_iterator(dir))
-        if (entry.path().extension() == ".c" && entry.path().filename() != "soapStub.c")
+        if (entry.path().extension() == ".c")
             files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
     return files;
 }
 
 // Compiles every generated source of dir into dir/program, linked with the
-// in-tree shared SDK. A control point gets the SOAP stubs while the SDK lacks
-// the calls.
-inline RunResult buildProgram(const std::string &dir, bool controlPoint)
+// in-tree shared SDK.
+inline RunResult buildProgram(const std::string &dir)
 {
     std::vector<std::string> line = compileLine(dir);
-    if (controlPoint) {
-        std::vector<std::string> stub = soapStubArgs(dir, true);
-        line.insert(line.end(), stub.begin(), stub.end());
-    }
     for (const std::string &src : cSources(dir))
         line.push_back(src);
     line.insert(line.end(), {"-o", dir + "/program", "-L" + std::string(QN_SDK_LIB_DIR), "-lqnsdk",
@@ -291,13 +252,9 @@ inline RunResult buildProgram(const std::string &dir, bool controlPoint)
 }
 
 // Compiles (no link) every generated source of dir.
-inline RunResult compileOnly(const std::string &dir, bool controlPoint)
+inline RunResult compileOnly(const std::string &dir)
 {
     std::vector<std::string> line = compileLine(dir);
-    if (controlPoint) {
-        std::vector<std::string> stub = soapStubArgs(dir, false);
-        line.insert(line.end(), stub.begin(), stub.end());
-    }
     line.push_back("-c");
     for (const std::string &src : cSources(dir))
         line.push_back(src);

@@ -513,6 +513,27 @@ TEST_F(Soap, DeviceChecksEveryRequest)
     EXPECT_EQ(post(port, "/SwitchPower/control", kSetTarget, body).rfind("HTTP/1.1 200 OK", 0), 0u);
 }
 
+// A Host without a port means port 80, and port 80 may also be written
+// (Python's urllib always writes it).
+TEST_F(Soap, HostMayWriteTheDefaultPort)
+{
+    addLightAt("127.0.0.1", 80);
+    const std::string body = setTargetBody();
+    const std::pair<const char *, bool> hosts[] = {
+        {"127.0.0.1", true},       {"127.0.0.1:80", true},     {"127.0.0.1:8080", false},
+        {"127.0.0.1:", false},     {"127.0.0.1:80x", false},   {"127.0.0.10:80", false},
+        {"127.0.0.1:800000", false}, {":80", false},
+    };
+    for (const auto &[host, accepted] : hosts) {
+        std::string answer = post(80, "/SwitchPower/control", kSetTarget, body, host);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0, accepted) << host << ": " << answer;
+    }
+    uint16_t port = 0;
+    addLight(&port);
+    EXPECT_EQ(post(port, "/SwitchPower/control", kSetTarget, body, "127.0.0.1"), "")
+        << "a device on another port is not named by an address alone";
+}
+
 TEST_F(Soap, OtherMethodsAreNotControl)
 {
     uint16_t port = 0;

@@ -290,11 +290,16 @@ protected:
     // The BinaryLight example at addr on a port of its own, running.
     QN_DEVICE addLight(uint16_t *port, const char *addr = "127.0.0.1")
     {
+        *port = freePort();
+        return addLightAt(addr, *port);
+    }
+
+    QN_DEVICE addLightAt(const char *addr, uint16_t port)
+    {
         QNApiDevSettings s{};
         copyBounded(s.ipAddr, sizeof s.ipAddr, addr);
-        *port = freePort();
-        s.httpPort = *port;
-        s.soapPort = *port;
+        s.httpPort = port;
+        s.soapPort = port;
         copyBounded(s.localPath, sizeof s.localPath, lightDir());
         copyBounded(s.webPath, sizeof s.webPath, "/");
         copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
