@@ -185,6 +185,7 @@ const Document kDocuments[] = {
      "tests/data/fixtures/devices/network-light/network-light-desc.xml", "Light"},
     {"hub: embedded devices, a shared SCPD, one action in three services", "tests/data/devices/embedded/Hub.xml",
      "Hub"},
+    {"media renderer: the standard AV services", "tests/data/devices/av/AVDevice.xml", "Renderer"},
 };
 
 // Every device and every control point builds and links with the SDK.
