@@ -6,6 +6,7 @@
 // and calls it, and GUPnP's control point drives a generated device whose
 // SwitchPower callbacks are filled in.
 #include "genSupport.h"
+#include "gupnpPeer.h"
 #include "netns.h"
 #include "rawnet.h"
 
@@ -234,12 +235,6 @@ TEST(GenRunEndToEnd, ControlPointCallsDevice)
     EXPECT_EQ(device.finish(kStartWaitMs), 0) << device.output();
 }
 
-bool haveGupnp()
-{
-    return access("/usr/bin/python3", X_OK) == 0 &&
-           std::system("/usr/bin/python3 -c 'import gi; gi.require_version(\"GUPnP\", \"1.6\")' 2>/dev/null") == 0;
-}
-
 // The JSON lines and DONE of the GUPnP script, without its warnings.
 std::vector<std::string> scriptLines(const std::string &output)
 {
@@ -256,7 +251,7 @@ std::vector<std::string> scriptLines(const std::string &output)
 // the variable callbacks) and the event SetTarget sends.
 TEST(GenRunEndToEnd, GupnpControlPointDrivesFilledDevice)
 {
-    if (!haveGupnp())
+    if (!qntest::haveGupnp())
         GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
     TempDir out;
     RunResult gen = runGen({"-i", kBinaryLight, "-o", out.str(), "-b", "Lamp", "-a", qntest::kSecondAddr});
@@ -267,22 +262,12 @@ TEST(GenRunEndToEnd, GupnpControlPointDrivesFilledDevice)
     Child device({out.str("program")}, out.str());
     ASSERT_TRUE(device.readUntil("cmd> ", kStartWaitMs)) << device.output();
 
-    Child cp({"/usr/bin/python3", sourcePath("tests/interop/gupnp_switch_cp.py"), qntest::kSecondAddr,
+    Child cp({qntest::kPython, sourcePath("tests/interop/gupnp_switch_cp.py"), qntest::kSecondAddr,
               "uuid:6a1e5c7e-3b0f-4c8e-9d41-0c1b2a3d4e5f"},
              out.str());
     EXPECT_TRUE(cp.readUntil("DONE", kStartWaitMs)) << cp.output();
-    const std::vector<std::string> expected = {
-        std::string("{\"found\": \"http://") + qntest::kSecondAddr + ":80/BinaryLight.xml\"}",
-        "{\"action\": \"SetTarget\", \"out\": {}}",
-        "{\"action\": \"GetStatus\", \"out\": {\"ResultStatus\": \"True\"}}",
-        "{\"action\": \"GetTarget\", \"out\": {\"RetTargetValue\": \"True\"}}",
-        "{\"query\": \"Status\", \"value\": \"1\"}",
-        "{\"subscribed\": true}",
-        "{\"event\": \"Status\", \"value\": true}",
-        "{\"action\": \"SetTarget\", \"out\": {}}",
-        "{\"event\": \"Status\", \"value\": false}",
-        "DONE",
-    };
+    const std::vector<std::string> expected =
+        qntest::switchRunLines(std::string("http://") + qntest::kSecondAddr + ":80/BinaryLight.xml");
     EXPECT_EQ(scriptLines(cp.output()), expected) << cp.output();
     EXPECT_EQ(cp.finish(kStartWaitMs), 0);
 
