@@ -9,30 +9,11 @@
 
 namespace {
 
-// First failure of a sequence of writes; later writes are skipped.
-struct Out {
-    QNTextDoc *doc;
-    int err = 0;
-
-    Out &raw(const char *markup)
-    {
-        if (err == 0)
-            err = xmlWriteRaw(doc, markup);
-        return *this;
-    }
-    Out &text(std::string_view value, bool attribute)
-    {
-        if (err == 0)
-            err = xmlWriteText(doc, value, attribute);
-        return *this;
-    }
-    Out &leaves(const QNNameVal *arr, int n, int depth, const QNNameVal *ns, int nsCount)
-    {
-        if (err == 0 && n > 0)
-            err = writeLeafListNs(doc, arr, n, depth, ns, nsCount);
-        return *this;
-    }
-};
+// The leaves of a record; a record without any writes nothing.
+int writeLeaves(QNTextDoc *doc, const QNNameVal *arr, int n, int depth, const QNNameVal *ns, int nsCount)
+{
+    return n > 0 ? writeLeafListNs(doc, arr, n, depth, ns, nsCount) : 0;
+}
 
 std::string_view viewOf(const char *text, size_t size)
 {
@@ -101,7 +82,11 @@ int writeServiceNs(QNTextDoc *doc, const QNServDesc *serv, int depth, const QNNa
         return QN_ERR_ARG;
     if (!serviceHasContent(serv, ns, nsCount))
         return 0;
-    return Out{doc}.raw("<service>").leaves(serv->fields, fieldsOf(serv), depth + 1, ns, nsCount).raw("</service>").err;
+    return XmlOut{doc}
+        .raw("<service>")
+        .then([&] { return writeLeaves(doc, serv->fields, fieldsOf(serv), depth + 1, ns, nsCount); })
+        .raw("</service>")
+        .err;
 }
 
 int writeDeviceNs(QNTextDoc *doc, const QNDevDesc *dev, int depth, const QNNameVal *ns, int nsCount)
@@ -110,9 +95,9 @@ int writeDeviceNs(QNTextDoc *doc, const QNDevDesc *dev, int depth, const QNNameV
         return QN_ERR_ARG;
     if (!deviceHasContent(dev, ns, nsCount))
         return 0;
-    Out out{doc};
+    XmlOut out{doc};
     int fields = dev->fieldCount < kMaxFields ? dev->fieldCount : kMaxFields;
-    out.raw("<device>").leaves(dev->fields, fields, depth + 1, ns, nsCount);
+    out.raw("<device>").then([&] { return writeLeaves(doc, dev->fields, fields, depth + 1, ns, nsCount); });
     if (anyServiceHasContent(dev, ns, nsCount)) {
         out.raw("<serviceList>");
         for (int i = 0; i < servicesOf(dev) && out.err == 0; ++i)
@@ -150,7 +135,7 @@ int writeDesc(QNTextDoc *doc, const QNRootDesc *root)
     if (ret != 0)
         return ret;
     int nsCount = root->nsCount < kMaxDescNamespaces ? root->nsCount : kMaxDescNamespaces;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<root xmlns=\"").text(kDeviceNamespace, true).raw("\"");
     for (int i = 0; i < nsCount; ++i) {
         const QNNameVal &decl = root->ns[i];
@@ -164,7 +149,9 @@ int writeDesc(QNTextDoc *doc, const QNRootDesc *root)
     }
     out.raw(">");
     if (anyLeafWritable(root->specVersion, 2, nullptr, 0))
-        out.raw("<specVersion>").leaves(root->specVersion, 2, 2, nullptr, 0).raw("</specVersion>");
+        out.raw("<specVersion>")
+            .then([&] { return writeLeaves(doc, root->specVersion, 2, 2, nullptr, 0); })
+            .raw("</specVersion>");
     if (out.err == 0 && root->urlBase.name[0] != '\0')
         out.err = writeLeafNs(doc, &root->urlBase, 1, root->ns, nsCount);
     if (out.err == 0)

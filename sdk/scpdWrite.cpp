@@ -7,31 +7,6 @@
 
 namespace {
 
-// First failure of a sequence of writes; later writes are skipped.
-struct Out {
-    QNTextDoc *doc;
-    int err = 0;
-
-    Out &raw(const char *markup)
-    {
-        if (err == 0)
-            err = xmlWriteRaw(doc, markup);
-        return *this;
-    }
-    Out &leaf(const QNNameVal &nv, int depth)
-    {
-        if (err == 0)
-            err = writeLeaf(doc, &nv, depth);
-        return *this;
-    }
-    Out &call(int ret)
-    {
-        if (err == 0)
-            err = ret;
-        return *this;
-    }
-};
-
 // An element with no child elements reads back as a text leaf, not as the
 // record it was: an argument, action or variable with nothing to write is
 // left out, so that the written SCPD parses to what was written.
@@ -72,7 +47,7 @@ int writeArg(QNTextDoc *doc, const QNArgDesc *arg, int depth)
         return QN_ERR_ARG;
     if (!argHasContent(arg))
         return 0;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<argument>").leaf(arg->name, depth + 1);
     if (arg->direction.val[0] != '\0')
         out.leaf(arg->direction, depth + 1);
@@ -88,14 +63,14 @@ int writeAction(QNTextDoc *doc, const QNActionDesc *action, int depth)
     bool withArgs = anyArgHasContent(action);
     if (!withArgs && !writable(action->name))
         return 0;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<action>").leaf(action->name, depth + 1);
     int args = argsOf(action);
     if (withArgs) {
         out.raw("<argumentList>");
         for (int i = 0; i < args; ++i)
             if (action->args[i] != nullptr)
-                out.call(out.err == 0 ? writeArg(doc, action->args[i], depth + 2) : 0);
+                out.then([&] { return writeArg(doc, action->args[i], depth + 2); });
         out.raw("</argumentList>");
     }
     return out.raw("</action>").err;
@@ -105,12 +80,12 @@ int writeActionList(QNTextDoc *doc, const QNScpd *scpd, int depth)
 {
     if (doc == nullptr || scpd == nullptr)
         return QN_ERR_ARG;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<actionList>");
     int actions = scpd->actionCount < kMaxActions ? scpd->actionCount : kMaxActions;
     for (int i = 0; i < actions; ++i)
         if (scpd->actions[i] != nullptr)
-            out.call(out.err == 0 ? writeAction(doc, scpd->actions[i], depth + 1) : 0);
+            out.then([&] { return writeAction(doc, scpd->actions[i], depth + 1); });
     return out.raw("</actionList>").err;
 }
 
@@ -120,7 +95,7 @@ int writeStateVar(QNTextDoc *doc, const QNVarDesc *var, int depth)
         return QN_ERR_ARG;
     if (!varHasContent(var))
         return 0;
-    Out out{doc};
+    XmlOut out{doc};
     // UDA 1.0: a stateVariable without the attribute is evented.
     out.raw(var->sendEvents == 0 ? "<stateVariable sendEvents=\"no\">" : "<stateVariable>");
     out.leaf(var->name, depth + 1).leaf(var->dataType, depth + 1);
@@ -129,7 +104,7 @@ int writeStateVar(QNTextDoc *doc, const QNVarDesc *var, int depth)
         out.raw(range ? "<allowedValueRange>" : "<allowedValueList>");
         int values = allowed->count < kMaxAllowedValues ? allowed->count : kMaxAllowedValues;
         if (values > 0)
-            out.call(out.err == 0 ? writeLeafList(doc, allowed->values, values, depth + 2) : 0);
+            out.then([&] { return writeLeafList(doc, allowed->values, values, depth + 2); });
         out.raw(range ? "</allowedValueRange>" : "</allowedValueList>");
     }
     return out.raw("</stateVariable>").err;
@@ -139,12 +114,12 @@ int writeStateTable(QNTextDoc *doc, const QNScpd *scpd, int depth)
 {
     if (doc == nullptr || scpd == nullptr)
         return QN_ERR_ARG;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<serviceStateTable>");
     int vars = scpd->varCount < kMaxStateVars ? scpd->varCount : kMaxStateVars;
     for (int i = 0; i < vars; ++i)
         if (scpd->vars[i] != nullptr)
-            out.call(out.err == 0 ? writeStateVar(doc, scpd->vars[i], depth + 1) : 0);
+            out.then([&] { return writeStateVar(doc, scpd->vars[i], depth + 1); });
     return out.raw("</serviceStateTable>").err;
 }
 
@@ -155,11 +130,11 @@ int writeScpd(QNTextDoc *doc, const QNScpd *scpd)
     int ret = xmlBeginDoc(doc);
     if (ret != 0)
         return ret;
-    Out out{doc};
+    XmlOut out{doc};
     out.raw("<scpd xmlns=\"").raw(kServiceNamespace).raw("\">");
     out.raw("<specVersion>").leaf(scpd->specVersion[0], 2).leaf(scpd->specVersion[1], 2).raw("</specVersion>");
-    out.call(out.err == 0 ? writeActionList(doc, scpd, 1) : 0);
-    out.call(out.err == 0 ? writeStateTable(doc, scpd, 1) : 0);
+    out.then([&] { return writeActionList(doc, scpd, 1); });
+    out.then([&] { return writeStateTable(doc, scpd, 1); });
     out.raw("</scpd>");
     int end = xmlEndDoc(doc);
     return out.err != 0 ? out.err : end;

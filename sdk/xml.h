@@ -228,6 +228,38 @@ int writeLeafListNs(QNTextDoc *doc, const QNNameVal *arr, int n, int depth, cons
 int xmlWriteRaw(QNTextDoc *doc, const char *markup);
 int xmlWriteText(QNTextDoc *doc, std::string_view text, bool attribute);
 
+// A sequence of writes that keeps the first failure in err; once a write
+// has failed the later ones are skipped (then() does not call its write).
+struct XmlOut {
+    QNTextDoc *doc;
+    int err = 0;
+
+    XmlOut &raw(const char *markup)
+    {
+        if (err == 0)
+            err = xmlWriteRaw(doc, markup);
+        return *this;
+    }
+    XmlOut &text(std::string_view value, bool attribute)
+    {
+        if (err == 0)
+            err = xmlWriteText(doc, value, attribute);
+        return *this;
+    }
+    XmlOut &leaf(const QNNameVal &nv, int depth)
+    {
+        if (err == 0)
+            err = writeLeaf(doc, &nv, depth);
+        return *this;
+    }
+    template <typename Write> XmlOut &then(Write write)
+    {
+        if (err == 0)
+            err = write();
+        return *this;
+    }
+};
+
 // A document writer's frame: xmlBeginDoc sets pos to 0 and writes the
 // declaration line; xmlEndDoc sets pos back to 0 and returns 0, or
 // QN_ERR_NOMEM when the output filled the buffer (it was probably cut).
