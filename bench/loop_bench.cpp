@@ -53,15 +53,6 @@ bool roundTrip(uint16_t port)
     return total > 0;
 }
 
-void reportLatencies(benchmark::State &state, std::vector<double> &us)
-{
-    std::sort(us.begin(), us.end());
-    if (us.empty())
-        return;
-    state.counters["p50_us"] = us[us.size() / 2];
-    state.counters["p99_us"] = us[us.size() * 99 / 100];
-}
-
 template <class Fn> void measure(benchmark::State &state, Fn &&once)
 {
     std::vector<double> us;
@@ -71,7 +62,7 @@ template <class Fn> void measure(benchmark::State &state, Fn &&once)
             state.SkipWithError("request failed");
         us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     }
-    reportLatencies(state, us);
+    qntest::reportLatencies(state, us);
 }
 
 void BM_ServerLoopRequest(benchmark::State &state)

@@ -7,11 +7,13 @@
 //  - from qnDevNotify to the arrival of the event at the application.
 // Each reports the median and the 99th percentile in microseconds.
 #include "childProcess.h"
+#include "handTracked.h"
 #include "desc.h"
 #include "entity.h"
 #include "log.h"
 #include "netBenchMain.h"
 #include "netns.h"
+#include "rawnet.h"
 #include "qnSdkApi.h"
 #include "server.h"
 #include "text.h"
@@ -36,25 +38,13 @@
 
 namespace {
 
+using namespace qntest;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char *kSwitchPower = "urn:schemas-upnp-org:service:SwitchPower:1";
 
 std::string dataDir() { return QN_TEST_DATA_DIR; }
 std::string lightDir() { return dataDir() + "/../../examples/binarylight"; }
-
-uint16_t freePort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    socklen_t size = sizeof sa;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &size);
-    close(fd);
-    return ntohs(sa.sin_port);
-}
 
 // ---- The device and the control point's application --------------------------------------
 
@@ -145,43 +135,6 @@ void stopStack()
     qnSdkClean();
 }
 
-// The control point's tracked description, filled in from a description
-// file as discovery would for a device at addr:port; its SOAP client and
-// event listener run, its SSDP roles stay stopped.
-bool track(QN_CONTROL_POINT cp, const std::string &descPath, const char *addr, uint16_t port)
-{
-    std::ifstream in(descPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string doc = text.str();
-    doc.resize(kMaxDocument + 1, '\0');
-    std::lock_guard guard(stackLock());
-    EntitySlot *slot = entityAt(cp);
-    if (slot == nullptr)
-        return false;
-    releaseModel(slot);
-    slot->desc = new QNRootDesc{};
-    QNTextDoc d;
-    xmlDocOpen(&d, kDescDocKind, doc.data(), static_cast<uint32_t>(doc.size()));
-    if (parseDesc(&d, slot->desc) != 0)
-        return false;
-    inet_pton(AF_INET, addr, &slot->desc->hostAddr);
-    slot->desc->hostPort = htons(port);
-    slot->desc->device.lastActive = 1;
-    setRunState(&slot->handlers[CR_SOAP], ES_RUNNING);
-    setRunState(&slot->handlers[CR_EVENT], ES_RUNNING);
-    return true;
-}
-
-void report(benchmark::State &state, std::vector<double> &us)
-{
-    std::sort(us.begin(), us.end());
-    if (us.empty())
-        return;
-    state.counters["p50_us"] = us[us.size() / 2];
-    state.counters["p99_us"] = us[us.size() * 99 / 100];
-}
-
 // 1000 sequential GetStatus calls; the client's time per call.
 void measureActions(benchmark::State &state, QN_CONTROL_POINT cp)
 {
@@ -197,13 +150,13 @@ void measureActions(benchmark::State &state, QN_CONTROL_POINT cp)
             break;
         }
     }
-    report(state, us);
+    reportLatencies(state, us);
 }
 
 void BM_ActionRoundTripStackDevice(benchmark::State &state)
 {
     Stack stack = startStack();
-    if (!track(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port))
+    if (!trackByHand(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port))
         state.SkipWithError("no model");
     measureActions(state, stack.cp);
     stopStack();
@@ -227,7 +180,7 @@ void BM_ActionRoundTripGupnpDevice(benchmark::State &state)
         return;
     }
     Stack stack = startStack();
-    if (!track(stack.cp, dataDir() + "/fixtures/devices/network-light/network-light-desc.xml", "127.0.0.1",
+    if (!trackByHand(stack.cp, dataDir() + "/fixtures/devices/network-light/network-light-desc.xml", "127.0.0.1",
                ntohs(port)))
         state.SkipWithError("no model");
     measureActions(state, stack.cp);
@@ -239,7 +192,7 @@ void BM_ActionRoundTripGupnpDevice(benchmark::State &state)
 void BM_SubscribeToInitialEvent(benchmark::State &state)
 {
     Stack stack = startStack();
-    track(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port);
+    trackByHand(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port);
     std::vector<double> us;
     for (auto _ : state) {
         char sid[64] = "";
@@ -256,7 +209,7 @@ void BM_SubscribeToInitialEvent(benchmark::State &state)
         qnCPUnsubscribe(stack.cp, kSwitchPower, sid);
         state.ResumeTiming();
     }
-    report(state, us);
+    reportLatencies(state, us);
     stopStack();
 }
 
@@ -264,7 +217,7 @@ void BM_SubscribeToInitialEvent(benchmark::State &state)
 void BM_NotifyToArrival(benchmark::State &state)
 {
     Stack stack = startStack();
-    track(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port);
+    trackByHand(stack.cp, lightDir() + "/BinaryLight.xml", "127.0.0.1", stack.port);
     char sid[64] = "";
     Clock::time_point at;
     uint64_t seen = eventsSoFar();
@@ -285,7 +238,7 @@ void BM_NotifyToArrival(benchmark::State &state)
         }
         us.push_back(std::chrono::duration<double, std::micro>(at - start).count());
     }
-    report(state, us);
+    reportLatencies(state, us);
     stopStack();
 }
 
