@@ -14,6 +14,7 @@
 #include "netBenchMain.h"
 #include "netns.h"
 #include "rawnet.h"
+#include "sdkThread.h"
 #include "qnSdkApi.h"
 #include "server.h"
 #include "text.h"
@@ -100,12 +101,7 @@ struct Stack {
 Stack startStack()
 {
     setConsoleSink([](const char *) {});
-    QNApiSdkConfig config{1, 0, 1 << 20,
-                          [](QNThreadEntry entry, int32_t) -> QN_RET {
-                              std::thread(entry, nullptr).detach();
-                              return QN_OK;
-                          },
-                          0, 0};
+    QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
     qnSdkInit(&config);
     qnSdkRun();
     Stack stack;

@@ -6,6 +6,7 @@
 #include "netns.h"
 #include "qnSdkApi.h"
 #include "rawnet.h"
+#include "sdkThread.h"
 
 #include <gtest/gtest.h>
 
@@ -282,12 +283,7 @@ TEST_F(Entities, DescControlPointLoadsItsOwnDescription)
 TEST_F(Entities, ConcurrentChangesWhileTheServerRuns)
 {
     std::atomic<bool> started{false};
-    QNApiSdkConfig config{1, 0, 1 << 20,
-                          [](QNThreadEntry entry, int32_t) -> QN_RET {
-                              std::thread(entry, nullptr).detach();
-                              return QN_OK;
-                          },
-                          0, 0};
+    QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
     ASSERT_EQ(qnSdkInit(&config), QN_OK);
     ASSERT_EQ(qnSdkRun(), QN_OK);
     auto churn = [&](bool devices) {

@@ -8,6 +8,7 @@
 #include "query.h"
 #include "rawnet.h"
 #include "scpd.h"
+#include "sdkThread.h"
 
 #include <gtest/gtest.h>
 
@@ -63,12 +64,7 @@ TEST(ServedXml, EveryFixtureIsNamespaceValidUda)
     if (std::system("/usr/bin/python3 -c 'import xml.etree.ElementTree' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "no python3 with ElementTree";
     setConsoleSink([](const char *) {});
-    QNApiSdkConfig config{1, 0, 1 << 20,
-                          [](QNThreadEntry entry, int32_t) -> QN_RET {
-                              std::thread(entry, nullptr).detach();
-                              return QN_OK;
-                          },
-                          0, 0};
+    QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
     ASSERT_EQ(qnSdkInit(&config), QN_OK);
     const Fixture fixtures[] = {
         {"fixtures/devices/minidlna", "rootDesc.xml"},

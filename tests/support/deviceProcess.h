@@ -6,6 +6,7 @@
 #include "qnSdkApi.h"
 #include "text.h"
 #include "log.h"
+#include "sdkThread.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,12 +33,6 @@ inline std::string readFile(const std::string &path)
 }
 
 inline QN_RET ignoreAll(QN_ENTITY, int32_t, QN_COOKIE, void *) { return QN_OK; }
-
-inline QN_RET startThread(QNThreadEntry entry, int32_t)
-{
-    std::thread(entry, nullptr).detach();
-    return QN_OK;
-}
 
 // A BinaryLight of the stack in a child process, with its own UDN and port.
 // Commands through a pipe: 'b' stops the device (byebye), closing the pipe ends it.
