@@ -64,21 +64,9 @@ int readScpdOfService(const std::string &dir, QNServDesc *serv, DocText *doc)
         consolePrint(" could not read data from file %s\r\n", path.c_str());
         return -1;
     }
-    serv->scpd = newScpd();
-    if (serv->scpd == nullptr) {
-        consolePrint(" could not alloc mem\r\n");
+    if (attachNewScpd(serv) == nullptr)
         return QN_ERR_NOMEM;
-    }
-    QNTextDoc text;
-    xmlDocOpen(&text, kScpdDocKind, doc->data.get(), 0);
-    int rc = parseScpd(&text, serv->scpd);
-    if (rc != 0) {
-        freeScpd(serv->scpd);
-        deleteScpd(serv->scpd);
-        serv->scpd = nullptr;
-        consolePrint(" parseScpd() error: %d\r\n", rc);
-    }
-    return rc;
+    return parseAttachedScpd(serv, doc->data.get(), 0);
 }
 
 int readScpdTree(const std::string &dir, QNDevDesc *dev, DocText *doc)

@@ -290,13 +290,38 @@ int freeService(QNServDesc *serv)
     if (serv == nullptr)
         return QN_ERR_ARG;
     serv->fieldCount = 0;
-    if (serv->scpd != nullptr) {
-        freeScpd(serv->scpd);
-        deleteScpd(serv->scpd);
-        serv->scpd = nullptr;
-    }
+    releaseScpd(serv);
     delete serv;
     return 0;
+}
+
+QNScpd *attachNewScpd(QNServDesc *serv)
+{
+    serv->scpd = newScpd();
+    if (serv->scpd == nullptr)
+        consolePrint(" could not alloc mem\r\n");
+    return serv->scpd;
+}
+
+int parseAttachedScpd(QNServDesc *serv, char *text, uint32_t len)
+{
+    QNTextDoc doc;
+    xmlDocOpen(&doc, kScpdDocKind, text, len);
+    int rc = parseScpd(&doc, serv->scpd);
+    if (rc != 0) {
+        releaseScpd(serv);
+        consolePrint(" parseScpd() error: %d\r\n", rc);
+    }
+    return rc;
+}
+
+void releaseScpd(QNServDesc *serv)
+{
+    if (serv->scpd == nullptr)
+        return;
+    freeScpd(serv->scpd);
+    deleteScpd(serv->scpd);
+    serv->scpd = nullptr;
 }
 
 int freeDevice(QNDevDesc *dev)

@@ -87,3 +87,13 @@ int writeService(QNTextDoc *doc, const QNServDesc *serv, int depth);
 int freeDesc(QNRootDesc *root);
 int freeDevice(QNDevDesc *dev);
 int freeService(QNServDesc *serv);
+
+// A service's SCPD as its loaders (local files, the read-file handler,
+// downloads, the generator) attach it: attachNewScpd gives the service a
+// new, empty record (nullptr and " could not alloc mem" when memory is
+// short); parseAttachedScpd parses len bytes of text into it and, when the
+// parse fails, prints " parseScpd() error: %d" and releases the record
+// again; releaseScpd frees and detaches it.
+QNScpd *attachNewScpd(QNServDesc *serv);
+int parseAttachedScpd(QNServDesc *serv, char *text, uint32_t len);
+void releaseScpd(QNServDesc *serv);

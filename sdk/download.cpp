@@ -135,23 +135,14 @@ int fetchScpd(EntitySlot *cp, QNServDesc *serv, char *buf, uint32_t size)
         debugPrint(LOG_SSDP, "Wrong scpd", LOG_DETAIL);
         return -1;
     }
-    serv->scpd = newScpd();
-    if (serv->scpd == nullptr) {
-        consolePrint(" could not alloc mem\r\n");
+    if (attachNewScpd(serv) == nullptr) {
         debugPrint(LOG_SSDP, "Out of mem", LOG_DETAIL);
         return QN_ERR_NOMEM;
     }
     debugPrint(LOG_SSDP, "Parsing scpd", LOG_DETAIL);
-    QNTextDoc doc;
-    xmlDocOpen(&doc, kScpdDocKind, xml, size - static_cast<uint32_t>(xml - buf));
-    int rc = parseScpd(&doc, serv->scpd);
-    if (rc != 0) {
-        freeScpd(serv->scpd);
-        deleteScpd(serv->scpd);
-        serv->scpd = nullptr;
-        consolePrint(" parseScpd() error: %d\r\n", rc);
+    int rc = parseAttachedScpd(serv, xml, size - static_cast<uint32_t>(xml - buf));
+    if (rc != 0)
         debugPrint(LOG_SSDP, "Parsing scpd failed", LOG_DETAIL);
-    }
     return rc;
 }
 
@@ -162,9 +153,7 @@ int walkScpds(EntitySlot *cp, QNDevDesc *dev, char *buf, uint32_t size)
         if (serv->scpd != nullptr) {
             if (serv->extra1 != 0)
                 continue; // active: what we have stays
-            freeScpd(serv->scpd);
-            deleteScpd(serv->scpd);
-            serv->scpd = nullptr;
+            releaseScpd(serv);
         }
         int rc = fetchScpd(cp, serv, buf, size);
         if (rc != 0)

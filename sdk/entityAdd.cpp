@@ -147,21 +147,11 @@ int parseScpdOfDev(QN_ENTITY entity, QNDevDesc *dev, char *buf, uint32_t size, c
         }
         if (loadScpdText(entity, url, localPath, handler, buf, size) != 0)
             return -1;
-        serv->scpd = newScpd();
-        if (serv->scpd == nullptr) {
-            consolePrint(" could not alloc mem\r\n");
+        if (attachNewScpd(serv) == nullptr)
             return QN_ERR_NOMEM;
-        }
-        QNTextDoc doc;
-        xmlDocOpen(&doc, kScpdDocKind, buf, size);
-        int rc = parseScpd(&doc, serv->scpd);
-        if (rc != 0) {
-            freeScpd(serv->scpd);
-            deleteScpd(serv->scpd);
-            serv->scpd = nullptr;
-            consolePrint(" parseScpd() error: %d\r\n", rc);
+        int rc = parseAttachedScpd(serv, buf, size);
+        if (rc != 0)
             return rc;
-        }
     }
     for (int i = 0; i < dev->deviceCount; ++i) {
         int rc = parseScpdOfDev(entity, dev->devices[i], buf, size, localPath, handler);
