@@ -18,16 +18,6 @@
 
 namespace {
 
-// Descriptor 0 means "not open" in a socket record.
-int avoidZero(int fd)
-{
-    if (fd != 0)
-        return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-    ::close(fd);
-    return moved;
-}
-
 // Binds to the local address so that the peer sees the address the entity
 // announced (a subscriber's Callback names it). An address that cannot be
 // bound leaves the choice to the system.
@@ -40,33 +30,6 @@ void bindLocal(int fd, const char *localAddr)
         return;
     if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
         debugPrint(LOG_SOCK, "Client - local address not bound\r\n", LOG_NOTABLE);
-}
-
-// A connect that gives up after waitMs: an unreachable or black-holed peer
-// must not hold the calling thread (or the server thread, for events).
-int connectWithin(int fd, uint32_t addr, uint16_t port, int waitMs)
-{
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = addr;
-    peer.sin_port = port;
-    int flags = fcntl(fd, F_GETFL, 0);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int err = connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) == 0 ? 0 : errno;
-    if (err == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int n = 0;
-        do {
-            n = poll(&p, 1, waitMs);
-        } while (n < 0 && errno == EINTR);
-        socklen_t size = sizeof err;
-        if (n <= 0)
-            err = ETIMEDOUT;
-        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
-            err = errno;
-    }
-    fcntl(fd, F_SETFL, flags);
-    return err;
 }
 
 } // namespace
@@ -83,20 +46,23 @@ int ClientConn::open(const char *localAddr, uint32_t addr, uint16_t port, int co
     sockInit(&rec_, peerText, localAddr, ntohs(port), SP_TCP_CLIENT, readWaitUs);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0)
-        fd = avoidZero(fd);
+        fd = sockAvoidZero(fd);
     if (fd < 0) {
         consolePrint(" socket() error: 0x%x\r\n", errno);
         return QN_ERR_SOCK;
     }
     bindLocal(fd, localAddr);
-    int err = connectWithin(fd, addr, port, connectWaitMs);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = addr;
+    peer.sin_port = port;
+    int err = sockConnectWithin(fd, peer, connectWaitMs);
     if (err != 0) {
         consolePrint(" connect() error: 0x%x\r\n", err);
         ::close(fd);
         return QN_ERR_SOCK;
     }
-    timeval tv{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sockBoundSends(fd);
     rec_.fd = fd;
     rec_.data = buf_.get();
     rec_.len = static_cast<uint32_t>(kSoapAnswerMax);

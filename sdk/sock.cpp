@@ -81,24 +81,6 @@ bool isOwnPort(uint16_t port)
     return false;
 }
 
-// Descriptor 0 means "not open" in a record, so a socket must never keep it
-// (a program started without standard input can be handed 0).
-int avoidZero(int fd)
-{
-    if (fd != 0)
-        return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-    close(fd);
-    return moved;
-}
-
-// A peer that stops reading must not block a writer for ever.
-void boundSends(int fd)
-{
-    timeval tv{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
 void closeFd(int fd)
 {
     if (fd > 0) {
@@ -227,23 +209,7 @@ int connectWithin(int fd, const SockInfo *rec)
         sockaddr_in local = makeAddr(rec->ifaceAddr, 0);
         (void)bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
     }
-    sockaddr_in sa = makeAddr(rec->addr, rec->port);
-    // Bounded connect: an unreachable or black-holed peer must not hold the
-    // calling thread for the system's connect time-out.
-    int flags = fcntl(fd, F_GETFL, 0);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int rc = connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    int err = rc == 0 ? 0 : errno;
-    if (rc != 0 && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int n = poll(&p, 1, kConnectWaitMs);
-        socklen_t size = sizeof err;
-        if (n <= 0)
-            err = ETIMEDOUT;
-        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
-            err = errno;
-    }
-    fcntl(fd, F_SETFL, flags);
+    int err = sockConnectWithin(fd, makeAddr(rec->addr, rec->port), kConnectWaitMs);
     if (err != 0) {
         consolePrint(" connect() error: 0x%x\r\n", err);
         return QN_ERR_SOCK;
@@ -277,7 +243,7 @@ int sockOpen(SockInfo *rec)
     bool stream = rec->kind == SP_TCP_CLIENT || rec->kind == SP_TCP_SERVER;
     int fd = socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (fd >= 0)
-        fd = avoidZero(fd);
+        fd = sockAvoidZero(fd);
     if (fd < 0) {
         consolePrint(" socket() error: 0x%x\r\n", errno);
         return QN_ERR_SOCK;
@@ -286,7 +252,7 @@ int sockOpen(SockInfo *rec)
     switch (rec->kind) {
     case SP_TCP_CLIENT:
         rc = connectWithin(fd, rec);
-        boundSends(fd);
+        sockBoundSends(fd);
         break;
     case SP_TCP_SERVER: rc = setupTcpServer(fd, rec); break;
     case SP_MCAST_CLIENT: rc = setupMcastClient(fd, rec); break;
@@ -338,12 +304,12 @@ int sockAccept(SockInfo *rec)
     // The accepted connection blocks (with bounded waits), whatever the listener does.
     int fd = accept4(rec->fd, reinterpret_cast<sockaddr *>(&rec->peer), &size, SOCK_CLOEXEC);
     if (fd >= 0)
-        fd = avoidZero(fd);
+        fd = sockAvoidZero(fd);
     if (fd < 0) {
         rec->workFd = 0;
         return QN_ERR_SOCK;
     }
-    boundSends(fd);
+    sockBoundSends(fd);
     rec->workFd = fd;
     return 0;
 }
@@ -401,4 +367,40 @@ int sockClose(SockInfo *rec)
     rec->fd = 0;
     rec->workFd = 0;
     return 0;
+}
+
+int sockAvoidZero(int fd)
+{
+    if (fd != 0)
+        return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    close(fd);
+    return moved;
+}
+
+void sockBoundSends(int fd)
+{
+    timeval tv{kSendWaitMs / 1000, (kSendWaitMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+int sockConnectWithin(int fd, const sockaddr_in &peer, int waitMs)
+{
+    int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int err = connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0 ? 0 : errno;
+    if (err == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int n = 0;
+        do {
+            n = poll(&p, 1, waitMs);
+        } while (n < 0 && errno == EINTR);
+        socklen_t size = sizeof err;
+        if (n <= 0)
+            err = ETIMEDOUT;
+        else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0)
+            err = errno;
+    }
+    fcntl(fd, F_SETFL, flags);
+    return err;
 }

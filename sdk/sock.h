@@ -58,3 +58,14 @@ int sockSendTo(const SockInfo *rec, const char *data, uint32_t len, const char *
 
 // True when the datagram just read came from one of the stack's own sockets.
 bool sockIsOwnDatagram(const SockInfo *rec);
+
+// Descriptor-level helpers shared with the outgoing connections:
+// sockAvoidZero moves a descriptor 0 elsewhere (0 means "not open" in a
+// record; a program started without standard input can be handed it) and
+// returns the descriptor to keep, or -1; sockBoundSends limits every send
+// to kSendWaitMs; sockConnectWithin connects to peer and gives up after
+// waitMs (an unreachable or black-holed peer must not hold the calling
+// thread), returning 0 or the errno value.
+int sockAvoidZero(int fd);
+void sockBoundSends(int fd);
+int sockConnectWithin(int fd, const sockaddr_in &peer, int waitMs);
