@@ -27,11 +27,6 @@ void addHeader(HttpMsg &msg, int index, const char *value)
     ++msg.count;
 }
 
-const char *devField(const QNDevDesc *dev, const char *name)
-{
-    return findNameVal(dev->fields, dev->fieldCount, name);
-}
-
 uint32_t adPeriod(const EntitySlot *slot)
 {
     return slot->dev.adPeriod > 0 ? static_cast<uint32_t>(slot->dev.adPeriod) : kDefaultAdPeriod;
@@ -115,32 +110,14 @@ int ssdpSend(const SockInfo *sock, int kind, int level, const char *location, co
 
 int advertiseDevice(const SockInfo *sock, int kind, int level, const char *location, const QNDevDesc *dev)
 {
-    const char *udn = devField(dev, "UDN");
-    const char *type = devField(dev, "deviceType");
-    if (udn == nullptr || type == nullptr)
-        return -1;
-    char usn[QN_VAL_MAX_LEN];
     int rc = 0;
-    auto send = [&](int lvl, const char *target, const char *u) {
-        int r = ssdpSend(sock, kind, lvl, location, target, u, kSsdpGroup, kSsdpPort);
+    int found = forEachDeviceTarget(dev, level, [&](int lvl, const char *target, const char *usn) {
+        int r = ssdpSend(sock, kind, lvl, location, target, usn, kSsdpGroup, kSsdpPort);
         if (r != 0)
             rc = r;
-    };
-    if (level == SL_ROOT) {
-        strBuild(usn, sizeof usn, "s", udn, "s", "::", "s", "upnp:rootdevice", "");
-        send(SL_ROOT, "upnp:rootdevice", usn);
-    }
-    send(level, udn, udn);
-    strBuild(usn, sizeof usn, "s", udn, "s", "::", "s", type, "");
-    send(level, type, usn);
-    for (int i = 0; i < dev->serviceCount; ++i) {
-        const QNServDesc *serv = dev->services[i];
-        const char *stype = findNameVal(serv->fields, serv->fieldCount, "serviceType");
-        if (stype == nullptr)
-            continue;
-        strBuild(usn, sizeof usn, "s", udn, "s", "::", "s", stype, "");
-        send(SL_SERVICE, stype, usn);
-    }
+    });
+    if (found != 0)
+        return found;
     for (int i = 0; i < dev->deviceCount; ++i)
         (void)advertiseDevice(sock, kind, SL_EMBEDDED, location, dev->devices[i]);
     return rc;

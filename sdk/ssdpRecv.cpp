@@ -105,27 +105,12 @@ int sendSearchResponse(const EntitySlot *slot, const sockaddr_in &to, const char
 // announcement pass, as UDA 1.0 (1.2.3) requires.
 int answerAll(const EntitySlot *slot, const sockaddr_in &to, const QNDevDesc *dev, bool root)
 {
-    const char *udn = findNameVal(dev->fields, dev->fieldCount, "UDN");
-    const char *type = findNameVal(dev->fields, dev->fieldCount, "deviceType");
-    if (udn == nullptr || type == nullptr)
-        return -1;
-    char usn[QN_VAL_MAX_LEN];
     int rc = 0;
-    if (root) {
-        strBuild(usn, sizeof usn, "s", udn, "s", "::upnp:rootdevice", "");
-        rc |= sendSearchResponse(slot, to, "upnp:rootdevice", usn);
-    }
-    rc |= sendSearchResponse(slot, to, udn, udn);
-    strBuild(usn, sizeof usn, "s", udn, "s", "::", "s", type, "");
-    rc |= sendSearchResponse(slot, to, type, usn);
-    for (int i = 0; i < dev->serviceCount; ++i) {
-        const QNServDesc *serv = dev->services[i];
-        const char *stype = findNameVal(serv->fields, serv->fieldCount, "serviceType");
-        if (stype == nullptr)
-            continue;
-        strBuild(usn, sizeof usn, "s", udn, "s", "::", "s", stype, "");
-        rc |= sendSearchResponse(slot, to, stype, usn);
-    }
+    int found = forEachDeviceTarget(dev, root ? SL_ROOT : SL_EMBEDDED, [&](int, const char *target, const char *usn) {
+        rc |= sendSearchResponse(slot, to, target, usn);
+    });
+    if (found != 0)
+        return found;
     for (int i = 0; i < dev->deviceCount; ++i)
         (void)answerAll(slot, to, dev->devices[i], false);
     return rc;
