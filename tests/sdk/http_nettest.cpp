@@ -25,18 +25,7 @@ using qntest::RawConn;
 // A plain listener that accepts one connection and reads what it sends.
 class RawListener {
 public:
-    explicit RawListener(uint16_t port)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        listen(fd_, 4);
-    }
+    explicit RawListener(uint16_t port) : fd_(qntest::listenTcp("127.0.0.1", port, 4)) {}
     ~RawListener() { close(fd_); }
 
     // Accepts and reads until the sender pauses for waitMs or closes.

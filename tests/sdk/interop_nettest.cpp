@@ -3,6 +3,7 @@
 // (python3-gi) drives the stack's BinaryLight; the stack's control point
 // finds a GUPnP device and MiniDLNA by SSDP and controls and subscribes to
 // them.
+#include "actionRecord.h"
 #include "childProcess.h"
 #include "gupnpPeer.h"
 #include "lightStack.h"
@@ -43,13 +44,7 @@ std::string builtProgram(const std::string &relative)
 
 QNApiAction call(const char *name, const std::vector<std::pair<std::string, std::string>> &args = {})
 {
-    QNApiAction a{};
-    copyBounded(a.action, sizeof a.action, name);
-    for (const auto &[n, v] : args) {
-        qnSetNVNameVal(&a.argNV[a.argNum], n.c_str(), v.c_str());
-        ++a.argNum;
-    }
-    return a;
+    return makeAction(name, args);
 }
 
 std::map<std::string, std::string> outOf(const QNApiAction &a)

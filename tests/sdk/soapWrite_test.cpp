@@ -1,6 +1,7 @@
 // The texts the stack writes for SOAP and GENA: envelopes byte for byte,
 // escaping read back by the stack's own reader, and the capacity of a
 // whole record at its limits with the worst escaping.
+#include "actionRecord.h"
 #include "log.h"
 #include "soapParse.h"
 #include "soapWrite.h"
@@ -21,16 +22,7 @@ const std::string kHead = "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope "
 const std::string kTail = "</SOAP-ENV:Body>\n</SOAP-ENV:Envelope>\n";
 constexpr const char *kSwitch = "urn:schemas-upnp-org:service:SwitchPower:1";
 
-QNApiAction makeAction(const char *name, const std::vector<std::pair<std::string, std::string>> &args)
-{
-    QNApiAction a{};
-    copyBounded(a.action, sizeof a.action, name);
-    for (const auto &[n, v] : args) {
-        qnSetNVNameVal(&a.argNV[a.argNum], n.c_str(), v.c_str());
-        ++a.argNum;
-    }
-    return a;
-}
+using qntest::makeAction;
 
 std::string text(const SoapText &out) { return std::string(out.data(), out.size()); }
 

@@ -2,6 +2,7 @@
 // stack's device, against a plain peer that records its requests and
 // answers with bytes captured from MiniDLNA and GUPnP, and the device
 // against raw and hostile clients.
+#include "actionRecord.h"
 #include "lightStack.h"
 #include "soapWrite.h"
 
@@ -19,14 +20,7 @@ const std::string kTail = kSoapEnvelopeTail;
 
 QNApiAction action(const char *name, const std::vector<std::pair<std::string, std::string>> &args = {})
 {
-    QNApiAction a{};
-    copyBounded(a.action, sizeof a.action, name);
-    for (const auto &[n, v] : args) {
-        qnSetNVNameVal(&a.argNV[a.argNum], n.c_str(), v.c_str());
-        a.argDirection[a.argNum] = AD_IN;
-        ++a.argNum;
-    }
-    return a;
+    return makeAction(name, args, AD_IN);
 }
 
 QNApiAction queryOf(const char *var)

@@ -313,15 +313,8 @@ class FakePeer {
 public:
     explicit FakePeer(const char *addr = kFirstAddr, uint16_t port = 0, int backlog = 16)
     {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        fd_ = listenTcp(addr, port, backlog);
         sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port);
-        inet_pton(AF_INET, addr, &sa.sin_addr);
-        bind(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        listen(fd_, backlog);
         socklen_t size = sizeof sa;
         getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &size);
         port_ = ntohs(sa.sin_port);

@@ -78,4 +78,22 @@ uint16_t freePort()
     return ntohs(sa.sin_port);
 }
 
+int listenTcp(const char *addr, uint16_t port, int backlog)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    inet_pton(AF_INET, addr, &sa.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace qntest

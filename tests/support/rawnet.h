@@ -31,4 +31,8 @@ std::string exchange(const char *addr, uint16_t port, const std::string &request
 // A free TCP port on the loopback interface (bound and released).
 uint16_t freePort();
 
+// A listening TCP socket on addr:port (port 0: the system picks one), with
+// SO_REUSEADDR; -1 when it cannot be made.
+int listenTcp(const char *addr, uint16_t port, int backlog);
+
 } // namespace qntest
