@@ -210,11 +210,7 @@ TEST(GenCompile, FileSystemVariantBuilds)
 {
     TempDir out;
     ASSERT_EQ(runGen({"-i", kBinaryLight, "-o", out.str(), "-b", "Lamp"}).status, 0);
-    std::string main = readText(out.path() / "Lamp.c");
-    size_t at = main.find("#define NO_FILE_SYS\n");
-    ASSERT_NE(at, std::string::npos);
-    main.replace(at, 20, "/* #define NO_FILE_SYS */\n");
-    writeText(out.path() / "Lamp.c", main);
+    ASSERT_TRUE(useFileSystem(out.path() / "Lamp.c"));
     RunResult built = buildProgram(out.str());
     EXPECT_EQ(built.status, 0) << built.out;
 }

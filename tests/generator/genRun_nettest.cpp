@@ -104,11 +104,7 @@ TEST(GenRun, FileSystemVariantServesLocalFilesInPieces)
     writeText(in.path() / "big.txt", big);
     TempDir out;
     ASSERT_EQ(runGen({"-i", in.str("BinaryLight.xml"), "-o", out.str(), "-b", "Lamp", "-a", qntest::kSecondAddr}).status, 0);
-    std::string main = readText(out.path() / "Lamp.c");
-    size_t at = main.find("#define NO_FILE_SYS\n");
-    ASSERT_NE(at, std::string::npos);
-    main.replace(at, 20, "/* #define NO_FILE_SYS */\n");
-    writeText(out.path() / "Lamp.c", main);
+    ASSERT_TRUE(useFileSystem(out.path() / "Lamp.c"));
     RunResult built = buildProgram(out.str());
     ASSERT_EQ(built.status, 0) << built.out;
 

@@ -228,6 +228,20 @@ inline std::vector<std::string> compileLine(const std::string &dir)
     return line;
 }
 
+// Switches a generated device's main source to its file-system mode, as a
+// user does by commenting out NO_FILE_SYS; false when the line is missing.
+inline bool useFileSystem(const fs::path &mainSource)
+{
+    std::string main = readText(mainSource);
+    const std::string line = "#define NO_FILE_SYS\n";
+    size_t at = main.find(line);
+    if (at == std::string::npos)
+        return false;
+    main.replace(at, line.size(), "/* #define NO_FILE_SYS */\n");
+    writeText(mainSource, main);
+    return true;
+}
+
 // The generated C sources of dir.
 inline std::vector<std::string> cSources(const std::string &dir)
 {
