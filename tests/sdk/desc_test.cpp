@@ -147,22 +147,12 @@ TEST_F(Desc, FixturesRoundTripThroughTheirNormalisedForm)
 // same model, the same normalised text.
 TEST_F(Desc, DecoratedFixturesGiveTheSameModel)
 {
-    struct Variant {
-        const char *name;
-        bool bom;
-        bool comments;
-    };
-    const Variant variants[] = {
-        {"byte-order mark", true, false},
-        {"comment before every tag", false, true},
-        {"both", true, true},
-    };
     for (const std::string &path : qntest::descFixtures()) {
         const std::string text = qntest::fixture(path);
         RootModel plain;
         std::string plainNormalised;
         ASSERT_EQ(parse(text, plain.get(), &plainNormalised), 0) << path;
-        for (const Variant &v : variants) {
+        for (const qntest::Decoration &v : qntest::kDecorations) {
             const std::string decorated = qntest::decorated(text, v.bom, v.comments);
             if (qntest::toolsAvailable()) {
                 EXPECT_EQ(qntest::xmllintProblems(decorated), "") << path << ", " << v.name;

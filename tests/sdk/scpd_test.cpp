@@ -187,21 +187,11 @@ TEST_F(Scpd, NetworkLightDimming)
 
 TEST_F(Scpd, DecoratedFixturesGiveTheSameModel)
 {
-    struct Variant {
-        const char *name;
-        bool bom;
-        bool comments;
-    };
-    const Variant variants[] = {
-        {"byte-order mark", true, false},
-        {"comment before every tag", false, true},
-        {"both", true, true},
-    };
     for (const std::string &path : qntest::scpdFixtures()) {
         const std::string text = qntest::fixture(path);
         ScpdModel plain;
         ASSERT_EQ(parse(text, plain.get()), 0) << path;
-        for (const Variant &v : variants) {
+        for (const qntest::Decoration &v : qntest::kDecorations) {
             const std::string decorated = qntest::decorated(text, v.bom, v.comments);
             if (qntest::toolsAvailable()) {
                 EXPECT_EQ(qntest::xmllintProblems(decorated), "") << path << ", " << v.name;

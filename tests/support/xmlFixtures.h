@@ -77,6 +77,18 @@ inline std::string decorated(const std::string &text, bool bom, bool comments)
     return out;
 }
 
+// The decorations the reader tests try on every fixture.
+struct Decoration {
+    const char *name;
+    bool bom;
+    bool comments;
+};
+inline constexpr Decoration kDecorations[] = {
+    {"byte-order mark", true, false},
+    {"comment before every tag", false, true},
+    {"both", true, true},
+};
+
 // A cursor of an XML kind over its own heap buffer of kMaxDocument + 1
 // bytes (or a given capacity), holding a copy of text.
 class DocBuffer {
