@@ -85,7 +85,11 @@ int download(EntitySlot *cp, const char *url, char *buf, uint32_t size, uint32_t
     }
     if (len != nullptr)
         *len = sock.len;
-    consolePrint(" get %s:\r\n%s\r\n", remote.path, buf);
+    // One console line per document; the text itself only for whoever asked
+    // for the transfers in detail (a description is up to 64 KiB).
+    consolePrint(" get %s: %u bytes\r\n", url, static_cast<unsigned>(sock.len));
+    if (debugEnabled(LOG_HTTP_XFER, LOG_DETAIL))
+        debugPrint(LOG_HTTP_XFER, buf, LOG_DETAIL);
     sockClose(&sock);
     return 0;
 }
@@ -98,16 +102,18 @@ int downloadDescription(EntitySlot *cp, const char *url, bool withScpds)
         return -1;
     char *xml = findXml(buf.data.get());
     if (xml == nullptr)
-        return 0;
+        return -1;
     debugPrint(LOG_SSDP, "Parsing desc", LOG_DETAIL);
     QNTextDoc doc;
     uint32_t room = buf.size - static_cast<uint32_t>(xml - buf.data.get());
     xmlDocOpen(&doc, kDescDocKind, xml, room);
     uint32_t addr = cp->desc->hostAddr;
     uint16_t port = cp->desc->hostPort;
-    (void)parseDesc(&doc, cp->desc);
+    int rc = parseDesc(&doc, cp->desc);
     cp->desc->hostAddr = addr;
     cp->desc->hostPort = port;
+    if (rc != 0)
+        return rc;
     // SCPD URLs may be relative to the description's location.
     copyBounded(cp->cp.descFile, sizeof cp->cp.descFile, url);
     if (withScpds)

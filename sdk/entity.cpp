@@ -11,11 +11,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 namespace {
 
-EntitySlot table[QN_MAX_ENTITY];
+// A slot's storage is allocated the first time the slot is used and kept
+// for the life of the process: a process pays for the entities it uses, not
+// for the table's capacity, and a pointer to a slot stays valid after the
+// entity is removed (a handler may remove its own entity while the server
+// thread still holds the slot).
+EntitySlot *table[QN_MAX_ENTITY];
 QNApiSdkConfig sdkConfig;
 bool sdkConfigured = false;
 
@@ -55,7 +61,9 @@ int applyToHandlers(EntitySlot &slot, int command)
     return QN_OK;
 }
 
-void unregisterAll(EntitySlot &slot)
+} // namespace
+
+void unregisterRoles(EntitySlot &slot)
 {
     for (int i = 0; i < kRolesPerEntity; ++i) {
         if (slot.registered[i])
@@ -63,6 +71,8 @@ void unregisterAll(EntitySlot &slot)
         slot.registered[i] = false;
     }
 }
+
+namespace {
 
 void detachFromParent(EntitySlot &slot)
 {
@@ -88,16 +98,26 @@ void clearSlot(EntitySlot &slot)
 
 } // namespace
 
-EntitySlot *entityTable()
+EntitySlot *takeFreeSlot()
 {
-    return table;
+    for (int i = 0; i < QN_MAX_ENTITY; ++i) {
+        if (table[i] == nullptr) {
+            table[i] = new (std::nothrow) EntitySlot{};
+            if (table[i] == nullptr)
+                return nullptr;
+            table[i]->self = i;
+        }
+        if (table[i]->kind == EK_FREE)
+            return table[i];
+    }
+    return nullptr;
 }
 
 EntitySlot *entityAt(QN_ENTITY entity)
 {
-    if (entity < 0 || entity >= QN_MAX_ENTITY || table[entity].kind == EK_FREE)
+    if (entity < 0 || entity >= QN_MAX_ENTITY || table[entity] == nullptr || table[entity]->kind == EK_FREE)
         return nullptr;
-    return &table[entity];
+    return table[entity];
 }
 
 EntitySlot *entityOf(const MsgHandler *handler)
@@ -136,8 +156,6 @@ extern "C" QN_RET qnSdkInit(const QNApiSdkConfig *config)
     if (config->majorVer != 1 || config->minorVer != 0)
         return QN_ERR_VERSION;
     std::lock_guard guard(stackLock());
-    for (int i = 0; i < QN_MAX_ENTITY; ++i)
-        table[i].self = i;
     sdkConfig = *config;
     sdkConfigured = true;
     setServerNameLookup(serverNameOfHandler);
@@ -188,9 +206,10 @@ extern "C" QN_RET qnSdkClean(void)
     }
     std::lock_guard guard(stackLock());
     for (int i = 0; i < QN_MAX_ENTITY; ++i) {
-        if (table[i].kind == EK_DEVICE)
+        EntitySlot *slot = entityAt(i);
+        if (slot != nullptr && slot->kind == EK_DEVICE)
             qnRemoveDevice(i);
-        else if (table[i].kind == EK_CTRL_POINT)
+        else if (slot != nullptr && slot->kind == EK_CTRL_POINT)
             qnRemoveCtrlPoint(i);
     }
     serverReset();
@@ -225,6 +244,10 @@ extern "C" QN_RET qnChangeEntityState(QN_ENTITY entity, int32_t command)
         // A device that runs again is alive again, whatever it said before.
         if (command == ES_RUNNING)
             slot->announceAlive = true;
+        // A running device must advertise: never run one whose schedule is lost.
+        if (command == ES_RUNNING && !slot->universal && slot->registered[DR_SSDP] &&
+            armAdvertisement(&ssdp) != 0)
+            return QN_ERR_NOMEM;
     }
     return applyToHandlers(*slot, command);
 }
@@ -234,13 +257,14 @@ extern "C" QN_RET qnRemoveDevice(QN_DEVICE device)
     std::lock_guard guard(stackLock());
     if (device < 0 || device >= QN_MAX_ENTITY)
         return QN_ERR_ARG;
-    EntitySlot &slot = table[device];
-    if (slot.kind != EK_DEVICE)
-        return slot.kind;
+    EntitySlot *found = entityAt(device);
+    if (found == nullptr || found->kind != EK_DEVICE)
+        return found != nullptr ? found->kind : EK_FREE;
+    EntitySlot &slot = *found;
     qnChangeEntityState(device, ES_STOPPED);
     genaForgetDevice(device);
     releaseModel(&slot);
-    unregisterAll(slot); // also drops the advertisement timer
+    unregisterRoles(slot); // also drops the advertisement timer
     clearSlot(slot);
     return 0;
 }
@@ -250,12 +274,13 @@ extern "C" QN_RET qnRemoveCtrlPoint(QN_CONTROL_POINT cp)
     std::lock_guard guard(stackLock());
     if (cp < 0 || cp >= QN_MAX_ENTITY)
         return QN_ERR_ARG;
-    EntitySlot &slot = table[cp];
-    if (slot.kind != EK_CTRL_POINT)
-        return slot.kind;
+    EntitySlot *found = entityAt(cp);
+    if (found == nullptr || found->kind != EK_CTRL_POINT)
+        return found != nullptr ? found->kind : EK_FREE;
+    EntitySlot &slot = *found;
     qnChangeEntityState(cp, ES_STOPPED);
     releaseModel(&slot);
-    unregisterAll(slot);
+    unregisterRoles(slot);
     detachFromParent(slot);
     clearSlot(slot);
     return 0;
@@ -290,4 +315,16 @@ extern "C" QN_RET qnCPSearch(QN_CONTROL_POINT cp, const char *target, uint16_t s
     copyBounded(slot->searchTarget, sizeof slot->searchTarget, target ? target : "");
     slot->searchValue = searchValue;
     return cpSearchTask(&slot->handlers[CR_SEARCH]);
+}
+
+// The model lock is the stack's lock: the server thread changes models only
+// while it holds it, so a batch of queries under it sees one whole model.
+extern "C" void qnLockModel(void)
+{
+    stackLock().lock();
+}
+
+extern "C" void qnUnlockModel(void)
+{
+    stackLock().unlock();
 }

@@ -62,9 +62,9 @@ struct EntitySlot {
     char searchTarget[QN_NAME_MAX_LEN];        // control point: last qnCPSearch target
     uint16_t searchValue;
     // A control point bound to one device (cpType other than 0 with an
-    // http:// descFile when added) hears only that address and port.
-    uint32_t boundAddr;                        // network byte order, 0 = not bound
-    uint16_t boundPort;                        // network byte order
+    // http:// descFile when added) hears only that description URL and the
+    // UDNs of the description it downloaded from there; empty = not bound.
+    char boundUrl[QN_VAL_MAX_LEN];
 };
 
 // The slot of a valid entity handle (0 to 15, in use), or nullptr.
@@ -77,8 +77,10 @@ QNRootDesc *entityDesc(QN_ENTITY entity);
 // Server name of a device's messages: its serverName, else the default.
 const char *entityServerName(const EntitySlot *slot);
 
-// The whole table (entity.cpp) and the adding of entities (entityAdd.cpp).
-EntitySlot *entityTable();
+// The lowest free slot, its storage allocated on first use (kind still
+// EK_FREE); nullptr when the table is full or memory is out.
+EntitySlot *takeFreeSlot();
+// The adding of entities (entityAdd.cpp).
 QN_DEVICE addDevice(const QNApiDevSettings *settings);
 QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent);
 // Loads and parses the SCPD of every service of dev and its embedded
@@ -87,6 +89,8 @@ int parseScpdOfDev(QN_ENTITY entity, QNDevDesc *dev, char *buf, uint32_t size, c
                    QNMsgHandler handler);
 // Rewrites a device's loaded description for its configured address.
 int customizeDesc(EntitySlot *slot, const QNApiDevSettings *settings, QNDevDesc *root);
+// Unregisters every handler a slot registered (its timers go with them).
+void unregisterRoles(EntitySlot &slot);
 // Releases a slot's model with its SCPD models.
 void releaseModel(EntitySlot *slot);
 

@@ -8,6 +8,7 @@
 #include "roles.h"
 #include "scpd.h"
 #include "text.h"
+#include "track.h"
 
 #include <cstdio>
 #include <cstring>
@@ -243,61 +244,64 @@ SockInfo tcpServerRecord(const char *ipAddr, uint16_t port)
     return rec;
 }
 
-void registerDevice(EntitySlot &slot)
+// Registers a device's roles and arms its advertisement. False when a
+// table of the server is full: a device that could not advertise or answer
+// would be lost without a word, so the add fails instead.
+bool registerDevice(EntitySlot &slot)
 {
     const QNApiDevSettings &s = slot.dev;
     fillShared(&ssdpListener, SP_MCAST_SERVER, s.ipAddr);
     SockInfo listener = ssdpListener;
     copyBounded(listener.ifaceAddr, sizeof listener.ifaceAddr, s.ipAddr);
-    registerRole(slot, DR_SSDP, {ssdpMatch, ssdpHandle, kRoleDevice}, listener, slot.universal);
+    bool ok = registerRole(slot, DR_SSDP, {ssdpMatch, ssdpHandle, kRoleDevice}, listener, slot.universal);
     if (slot.universal)
-        return;
-    registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort), false);
-    registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort), false);
+        return ok;
+    ok = ok && registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort),
+                            false);
+    ok = ok && registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort),
+                            false);
     if (s.noFileService == 0)
-        registerRole(slot, DR_FILE, {fileServiceMatch, fileServiceHandle, kRoleDevice},
-                     tcpServerRecord(s.ipAddr, s.httpPort), false);
-    (void)timerAdd(1, advertiseTask, &slot.handlers[DR_SSDP]);
+        ok = ok && registerRole(slot, DR_FILE, {fileServiceMatch, fileServiceHandle, kRoleDevice},
+                                tcpServerRecord(s.ipAddr, s.httpPort), false);
+    return ok && armAdvertisement(&slot.handlers[DR_SSDP]) == 0;
 }
 
-void registerCtrlPoint(EntitySlot &slot)
+// Registers a control point's roles and arms its first search; false when
+// a table of the server is full.
+bool registerCtrlPoint(EntitySlot &slot)
 {
     const QNApiCtrlPointSettings &s = slot.cp;
     bool yields = s.cpType == CPT_PLAIN;
     fillShared(&ssdpSender, SP_MCAST_CLIENT, s.ipAddr);
     fillShared(&ssdpListener, SP_MCAST_SERVER, s.ipAddr);
     fillShared(&socketless, SP_NONE, "");
-    registerRole(slot, CR_SEARCH, {ssdpMatch, ssdpHandle, kRoleCpSearch}, ssdpSender, yields);
+    bool ok = registerRole(slot, CR_SEARCH, {ssdpMatch, ssdpHandle, kRoleCpSearch}, ssdpSender, yields);
     SockInfo listener = ssdpListener;
     EntitySlot *parent = entityAt(slot.parent);
     if (parent != nullptr && parent->registered[CR_LISTEN])
         listener = *parent->handlers[CR_LISTEN].sock; // the parent's listening socket
     else
         copyBounded(listener.ifaceAddr, sizeof listener.ifaceAddr, s.ipAddr);
-    registerRole(slot, CR_LISTEN, {ssdpMatch, ssdpHandle, kRoleCpListen}, listener, yields);
-    registerRole(slot, CR_SOAP, {soapClientMatch, soapClientHandle, kRoleCpSearch}, socketless, yields);
-    registerRole(slot, CR_EVENT, {eventMatch, eventHandle, kRoleCpSearch}, tcpServerRecord(s.ipAddr, s.eventPort),
-                 yields);
-    registerRole(slot, CR_DOWNLOAD, {downloadMatch, downloadHandle, kRoleCpSearch}, socketless, yields);
-    (void)timerAdd(1, cpSearchTask, &slot.handlers[CR_SEARCH]);
+    ok = ok && registerRole(slot, CR_LISTEN, {ssdpMatch, ssdpHandle, kRoleCpListen}, listener, yields);
+    ok = ok && registerRole(slot, CR_SOAP, {soapClientMatch, soapClientHandle, kRoleCpSearch}, socketless, yields);
+    ok = ok && registerRole(slot, CR_EVENT, {eventMatch, eventHandle, kRoleCpSearch},
+                            tcpServerRecord(s.ipAddr, s.eventPort), yields);
+    ok = ok && registerRole(slot, CR_DOWNLOAD, {downloadMatch, downloadHandle, kRoleCpSearch}, socketless, yields);
+    return ok && armSearch(&slot.handlers[CR_SEARCH]) == 0;
 }
 
+// A control point bound to one device (cpType other than 0 with an http://
+// descFile) hears only that description URL and, once the description is
+// known, the UDNs it holds: several root devices often share one address
+// and port (a media server and a renderer in one process).
 void bindToDescUrl(EntitySlot &slot)
 {
     if (slot.cp.cpType == CPT_PLAIN || strncasecmp(slot.cp.descFile, "http://", 7) != 0)
         return;
-    char scheme[16], path[QN_VAL_MAX_LEN];
-    if (parseUrl(slot.cp.descFile, scheme, sizeof scheme, &slot.boundAddr, &slot.boundPort, path, sizeof path) != 0)
-        slot.boundAddr = slot.boundPort = 0;
-}
-
-int lowestFreeSlot()
-{
-    EntitySlot *table = entityTable();
-    for (int i = 0; i < QN_MAX_ENTITY; ++i)
-        if (table[i].kind == EK_FREE)
-            return i;
-    return -1;
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    if (parseLocation(slot.cp.descFile, &addr, &port))
+        copyBounded(slot.boundUrl, sizeof slot.boundUrl, slot.cp.descFile);
 }
 
 // Loads, parses and (for devices) customises a description and its SCPDs
@@ -333,6 +337,7 @@ int loadModel(EntitySlot &slot, const char *localPath, const char *webPath, cons
 
 void freeFailedSlot(EntitySlot &slot)
 {
+    unregisterRoles(slot);
     releaseModel(&slot);
     QN_ENTITY self = slot.self;
     slot = EntitySlot{};
@@ -355,12 +360,12 @@ QN_DEVICE addDevice(const QNApiDevSettings *settings)
     }
     if (getLocalAddr(nullptr, s.ipAddr, sizeof s.ipAddr) != 0)
         return QN_INVALID_DEVICE;
-    int index = lowestFreeSlot();
-    if (index < 0) {
+    EntitySlot *free = takeFreeSlot();
+    if (free == nullptr) {
         consolePrint(" too much entities\r\n");
         return QN_INVALID_DEVICE;
     }
-    EntitySlot &slot = entityTable()[index];
+    EntitySlot &slot = *free;
     slot.kind = EK_DEVICE;
     slot.universal = universal;
     slot.announceAlive = true;
@@ -375,8 +380,12 @@ QN_DEVICE addDevice(const QNApiDevSettings *settings)
     }
     slot.dev = s;
     consolePrint(" adding dev to server\r\n");
-    registerDevice(slot);
-    return index;
+    if (!registerDevice(slot)) {
+        consolePrint(" server tables full\r\n");
+        freeFailedSlot(slot);
+        return QN_INVALID_DEVICE;
+    }
+    return slot.self;
 }
 
 QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent)
@@ -396,10 +405,10 @@ QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL
     } else if (s.cpType >= 1 && s.cpType <= 6 && s.descFile[0] == '\0') {
         return QN_INVALID_CONTROL_POINT;
     }
-    int index = lowestFreeSlot();
-    if (index < 0)
+    EntitySlot *free = takeFreeSlot();
+    if (free == nullptr)
         return QN_INVALID_CONTROL_POINT;
-    EntitySlot &slot = entityTable()[index];
+    EntitySlot &slot = *free;
     if (s.cpType == CPT_DESC) {
         normalisePath(s.localPath);
         normalisePath(s.eventPath);
@@ -411,13 +420,16 @@ QN_CONTROL_POINT addCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL
     slot.kind = EK_CTRL_POINT;
     slot.parent = QN_INVALID_CONTROL_POINT;
     EntitySlot *p = entityAt(parent);
-    if (p != nullptr && p->kind == EK_CTRL_POINT) {
+    if (p != nullptr && p->kind == EK_CTRL_POINT)
         slot.parent = parent;
-        if (p->childCount < QN_MAX_ENTITY)
-            p->children[p->childCount++] = index;
-    }
     slot.cp = s;
     bindToDescUrl(slot);
-    registerCtrlPoint(slot);
-    return index;
+    if (!registerCtrlPoint(slot)) {
+        consolePrint(" server tables full\r\n");
+        freeFailedSlot(slot);
+        return QN_INVALID_CONTROL_POINT;
+    }
+    if (p != nullptr && p->kind == EK_CTRL_POINT && p->childCount < QN_MAX_ENTITY)
+        p->children[p->childCount++] = slot.self;
+    return slot.self;
 }

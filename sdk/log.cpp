@@ -113,3 +113,9 @@ void setConsoleSink(ConsoleSink sink)
 {
     consoleSink.store(sink);
 }
+
+extern "C" QN_RET qnSetConsoleSink(QNConsoleSink sink)
+{
+    setConsoleSink(sink);
+    return QN_OK;
+}

@@ -33,11 +33,12 @@ void debugPrintf(int category, int level, const char *format, ...)
 // True when a line of this category and level would reach the sink.
 bool debugEnabled(int category, int level);
 
-// The debug console: standard output unless a test has redirected it.
+// The debug console: standard output unless the application (qnSetConsoleSink)
+// or a test has redirected it.
 void consolePrint(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Redirects the debug console (tests); absent restores standard output.
-using ConsoleSink = void (*)(const char *text);
+// Redirects the debug console; absent restores standard output.
+using ConsoleSink = QNConsoleSink;
 void setConsoleSink(ConsoleSink sink);
 
 // Silences the debug console on this thread while it lives (when `active`):

@@ -10,7 +10,7 @@
 // console texts (whole messages) are formatted on the heap instead.
 inline constexpr size_t kLogLineMax = 1024;
 
-// Server tables. Sixteen entities of any kind must be able to register every
+// Server tables. Every entity of the table, of any kind, must be able to register every
 // handler: a control point has five handlers, a device four; a control point
 // takes up to three socket slots of its own (two socketless records and its
 // event listener), a device two (control and file service), plus the two
@@ -123,5 +123,6 @@ inline constexpr int kMaxCallbackUrls = 8;
 // accept the connection within this time is passed over for the next URL.
 inline constexpr int kNotifyConnectWaitMs = 1000;
 // Subscriptions a control point process remembers to route incoming events
-// to the control point that made them.
-inline constexpr int kMaxCpSubscriptions = 64;
+// to the control point that made them: a few services for every control
+// point the table holds (an explorer subscribes per device it tracks).
+inline constexpr int kMaxCpSubscriptions = QN_MAX_ENTITY * 4;

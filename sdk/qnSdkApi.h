@@ -33,15 +33,17 @@ typedef int32_t QN_RET;
 #define QN_NAME_MAX_LEN 128  /* size of a name buffer, terminator included */
 #define QN_VAL_MAX_LEN  512  /* size of a value buffer, terminator included */
 #define QN_ARG_MAX_NUM  16   /* capacity of argument and list arrays */
-#define QN_MAX_ENTITY   16   /* slots of the entity table */
+#define QN_MAX_ENTITY   256  /* slots of the entity table */
 
 typedef int32_t QN_ENTITY;
 typedef int32_t QN_DEVICE;
 typedef int32_t QN_CONTROL_POINT;
 typedef uint32_t QN_COOKIE;
 
-#define QN_INVALID_DEVICE        16
-#define QN_INVALID_CONTROL_POINT 16
+/* No entity: what a failed add returns. Compare with these names, never
+ * with a number: the value follows the table's capacity. */
+#define QN_INVALID_DEVICE        QN_MAX_ENTITY
+#define QN_INVALID_CONTROL_POINT QN_MAX_ENTITY
 
 /* ---- Enumerations ---------------------------------------------------- */
 
@@ -168,10 +170,31 @@ QN_RET qnCPSearch(QN_CONTROL_POINT cp, const char *target, uint16_t searchValue,
 
 /* ---- Description model queries -------------------------------------------
  * Devices are named by deviceType, services by serviceType; the empty
- * string is the root device. Returned strings point into the model and stay
- * valid until it is released or parsed again. count is in/out: capacity in,
- * entries out. 0, -1 (not found) or QN_ERR_ARG.
+ * string is the root device. count is in/out: capacity in, entries out.
+ * 0, -1 (not found) or QN_ERR_ARG.
+ *
+ * Returned strings point into the model. The server thread replaces a
+ * control point's model whenever its device announces a changed
+ * description, is refused or is discarded, and frees it when the entity is
+ * removed; so an application that reads from a thread of its own brackets
+ * each batch of queries, and every use of the strings they return, with
+ * qnLockModel / qnUnlockModel:
+ *
+ *     qnLockModel();
+ *     if (qnGetServList(cp, "", list, &count) == 0)
+ *         for (i = 0; i < count; ++i) keep_a_copy(list[i]);
+ *     qnUnlockModel();
+ *
+ * The lock is the stack's own: while it is held the server thread handles
+ * nothing, so hold it briefly, copy what must outlive it, and never call
+ * what waits on the network (qnCPSoapAction, qnCPSoapQuery,
+ * qnCPSubscribe, qnCPUnsubscribe) inside it. It is recursive, and message
+ * handlers already run under it: a handler may query without it. Each
+ * qnLockModel needs one qnUnlockModel on the same thread.
  */
+void qnLockModel(void);
+void qnUnlockModel(void);
+
 QN_RET qnGetDevList(QN_ENTITY entity, const char *deviceType, const char **list, int32_t *count);
 QN_RET qnGetServList(QN_ENTITY entity, const char *deviceType, const char **list, int32_t *count);
 QN_RET qnGetActionList(QN_ENTITY entity, const char *serviceType, const char **list, int32_t *count);
@@ -260,6 +283,15 @@ QN_RET qnSetNVNameVal(QNNameVal *nv, const char *name, const char *val);
 typedef void (*QNDebugSink)(int32_t category, const char *text, int32_t level);
 
 QN_RET qnSetDebugSink(QNDebugSink sink);
+
+/* The debug console: short status lines (" advertise OK\r\n", a failed
+ * add's reason, ...). Without a sink they go to standard output; with one,
+ * each whole line is handed to it instead (a GUI has no standard output).
+ * NULL restores standard output. The sink may be called from several
+ * threads at once, and from inside the stack's lock: it must not wait for
+ * a thread that calls the stack. */
+typedef void (*QNConsoleSink)(const char *text);
+QN_RET qnSetConsoleSink(QNConsoleSink sink);
 void qnSetDebugLevel(int32_t category, int32_t enabled, int32_t level);
 void qnDebugPrint(int32_t category, const char *text, int32_t level);
 

@@ -9,6 +9,11 @@ int ssdpMatch(MsgHandler *handler);
 int ssdpHandle(MsgHandler *handler);
 int advertiseTask(MsgHandler *handler);
 int cpSearchTask(MsgHandler *handler);
+// Arm the one pending search of a control point / the one periodic
+// advertisement of a device, unless armed already; QN_ERR_NOMEM when the
+// timer table is full.
+int armSearch(MsgHandler *handler);
+int armAdvertisement(MsgHandler *handler);
 
 // SOAP control, device side; and the control point's client record.
 int soapMatch(MsgHandler *handler);

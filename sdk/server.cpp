@@ -21,6 +21,7 @@ struct TimerSlot {
 
 struct SocketSlot {
     SockInfo sock;
+    bool used;
     uint16_t refs;
     // A socket that cannot be opened (port in use) is passed over until this
     // time and its error is printed once, not on every pass.
@@ -47,7 +48,7 @@ QNServer server;
 
 constexpr auto kOpenRetry = std::chrono::seconds(1);
 
-bool slotInUse(const SocketSlot &slot) { return slot.sock.data != nullptr; }
+bool slotInUse(const SocketSlot &slot) { return slot.used; }
 
 int findRegistered(const MsgHandler *handler)
 {
@@ -87,12 +88,19 @@ int takeSocketSlot(const SockInfo *rec)
         slot.sock = *rec;
         slot.sock.fd = 0;
         slot.sock.workFd = 0;
-        slot.sock.data = static_cast<char *>(std::calloc(1, kMsgBufSize));
-        if (slot.sock.data == nullptr) {
-            slot = SocketSlot{};
-            return -1;
+        // A socketless record is never read; a socket's buffer is touched
+        // only as far as its messages reach (a page per datagram, not the
+        // whole 72 KiB), so an idle socket costs little memory.
+        if (rec->kind != SP_NONE) {
+            slot.sock.data = static_cast<char *>(std::malloc(kMsgBufSize));
+            if (slot.sock.data == nullptr) {
+                slot = SocketSlot{};
+                return -1;
+            }
+            slot.sock.data[0] = '\0';
+            slot.sock.len = kMsgBufSize;
         }
-        slot.sock.len = kMsgBufSize;
+        slot.used = true;
         ++server.nSock;
         return i;
     }
@@ -250,6 +258,15 @@ int timerAdd(uint32_t seconds, TimerTask task, MsgHandler *handler)
         }
     }
     return -1;
+}
+
+bool timerArmed(const MsgHandler *handler, TimerTask task)
+{
+    std::lock_guard guard(stackLock());
+    for (const TimerSlot &slot : server.timers)
+        if (slot.secondsLeft != 0 && slot.handler == handler && slot.task == task)
+            return true;
+    return false;
 }
 
 void timerCancel(const MsgHandler *handler)

@@ -37,8 +37,13 @@ int unregHandler(MsgHandler *handler);
 int setRunState(MsgHandler *handler, int command);
 int serverState();
 
-// Arms a one-shot task after `seconds`; returns the slot or -1.
+// Arms a one-shot task after `seconds`; returns the slot or -1 (table full).
+// Every entity keeps at most one task armed (a device its advertisement, a
+// control point its pending search), and the table has room for two per
+// entity: a task that re-arms itself always finds its slot again.
 int timerAdd(uint32_t seconds, TimerTask task, MsgHandler *handler);
+// True when this task is armed for this handler.
+bool timerArmed(const MsgHandler *handler, TimerTask task);
 // Drops every armed task of a handler (a removed entity's timers).
 void timerCancel(const MsgHandler *handler);
 void timerEnable(bool enabled);

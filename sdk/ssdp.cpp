@@ -140,6 +140,22 @@ int advertiseOnce(MsgHandler *handler)
     return rc;
 }
 
+int armSearch(MsgHandler *handler)
+{
+    // One pending search per control point, however often it is asked for
+    // before it runs: the search goes out once, when it can.
+    if (timerArmed(handler, cpSearchTask))
+        return 0;
+    return timerAdd(1, cpSearchTask, handler) >= 0 ? 0 : QN_ERR_NOMEM;
+}
+
+int armAdvertisement(MsgHandler *handler)
+{
+    if (timerArmed(handler, advertiseTask))
+        return 0;
+    return timerAdd(1, advertiseTask, handler) >= 0 ? 0 : QN_ERR_NOMEM;
+}
+
 int advertiseTask(MsgHandler *handler)
 {
     EntitySlot *slot = entityOf(handler);
@@ -147,7 +163,10 @@ int advertiseTask(MsgHandler *handler)
         return QN_ERR_ARG;
     if (handler->state == ES_RUNNING && !slot->universal)
         (void)advertiseOnce(handler);
-    (void)timerAdd(adPeriod(slot), advertiseTask, handler);
+    if (timerAdd(adPeriod(slot), advertiseTask, handler) < 0) {
+        consolePrint(" timer table full\r\n");
+        return QN_ERR_NOMEM;
+    }
     return 0;
 }
 
@@ -156,11 +175,9 @@ int cpSearchTask(MsgHandler *handler)
     EntitySlot *slot = entityOf(handler);
     if (slot == nullptr || slot->kind != EK_CTRL_POINT)
         return QN_ERR_ARG;
-    if (handler->state != ES_RUNNING || handler->sock == nullptr || handler->sock->fd == 0) {
-        // Keep trying every second until the search socket runs.
-        (void)timerAdd(1, cpSearchTask, handler);
-        return 0;
-    }
+    // Keep trying every second until the search socket runs.
+    if (handler->state != ES_RUNNING || handler->sock == nullptr || handler->sock->fd == 0)
+        return armSearch(handler);
     int rc = ssdpSend(handler->sock, SK_SEARCH, SL_ROOT, nullptr, nullptr, nullptr, kSsdpGroup, kSsdpPort);
     consolePrint(rc == 0 ? " search sent OK\r\n" : " search failed\r\n");
     return rc;

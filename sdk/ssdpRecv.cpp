@@ -39,13 +39,18 @@ int filterDeviceSearch(EntitySlot *slot, HttpMsg *msg)
     return -1;
 }
 
-// The address a control point listens to: its bound device, or the one it
-// recorded while tracking (when address and port are both known).
-bool addressRefused(const EntitySlot *cp, uint32_t addr, uint16_t port)
+// A bound control point hears its description URL, and, once it holds the
+// description, any Usn that names one of its UDNs (the device may announce
+// another Location after a restart). Other control points hear the address
+// they recorded while tracking (when address and port are both known).
+bool locationRefused(const EntitySlot *cp, const char *location, uint32_t addr, uint16_t port, const char *usn)
 {
-    if (cp->boundAddr != 0)
-        return addr != cp->boundAddr || port != cp->boundPort;
     const QNRootDesc *desc = cp->desc;
+    if (cp->boundUrl[0] != '\0') {
+        if (strcasecmp(location, cp->boundUrl) == 0)
+            return false;
+        return desc == nullptr || !treeHoldsUdn(&desc->device, usn);
+    }
     if (desc == nullptr || desc->hostAddr == 0 || desc->hostPort == 0)
         return false;
     return addr != desc->hostAddr && port != desc->hostPort;
@@ -65,14 +70,18 @@ int filterControlPoint(EntitySlot *cp, uint32_t role, HttpMsg *msg)
     if (cp->desc != nullptr)
         expireCache(&cp->desc->device, ssdpNow());
     // A byebye carries no LOCATION (UDA 1.0, 1.1.3): it is taken by its Usn,
-    // which must name a record of the tracked device to change anything.
+    // and only by a control point that tracks that Usn as active. With many
+    // control points on one listener, any other would take it and drop it,
+    // leaving the device it names active until its max-age ran out.
     const char *nts = findHeader(msg, HH_NTS);
+    const char *usn = findHeader(msg, HH_USN);
     if (role == kRoleCpListen && nts != nullptr && std::strcmp(nts, "ssdp:byebye") == 0 &&
         findHeader(msg, HH_LOCATION) == nullptr)
-        return isGroupNotify(msg) && cp->desc != nullptr && cp->desc->device.lastActive != 0 ? 0 : -1;
+        return isGroupNotify(msg) && tracksActive(cp->desc, findHeader(msg, HH_NT), usn) ? 0 : -1;
     uint32_t addr = 0;
     uint16_t port = 0;
-    if (!parseLocation(findHeader(msg, HH_LOCATION), &addr, &port) || addressRefused(cp, addr, port))
+    const char *location = findHeader(msg, HH_LOCATION);
+    if (!parseLocation(location, &addr, &port) || locationRefused(cp, location, addr, port, usn))
         return -1;
     if (role == kRoleCpSearch) {
         const char *ext = findHeader(msg, HH_EXT);

@@ -92,6 +92,10 @@ void firstDownload(EntitySlot *cp, const char *location, uint32_t addr, uint16_t
     if (downloadDescription(cp, location, cp->cp.cpType != CPT_PLAIN) == 0) {
         copyBounded(cp->cp.descFile, sizeof cp->cp.descFile, location);
         debugPrint(LOG_SSDP, "dl and parsing ok", LOG_DETAIL);
+    } else {
+        // A failed download or parse leaves nothing of what was there before
+        // (nor half of the new document); the next message downloads again.
+        discardTracked(cp);
     }
     // The parse starts from an empty record: the address stays recorded.
     cp->desc->hostAddr = addr;
@@ -167,15 +171,37 @@ int findActivitySlot(QNRootDesc *desc, const char *target, const char *usn, Acti
     return -1;
 }
 
+bool tracksActive(QNRootDesc *desc, const char *target, const char *usn)
+{
+    if (desc == nullptr || desc->device.lastActive == 0 || target == nullptr || usn == nullptr)
+        return false;
+    ActivitySlot slot{};
+    return findActivitySlot(desc, target, usn, &slot) == 0 && *slot.lastActive != 0;
+}
+
+bool treeHoldsUdn(const QNDevDesc *dev, const char *usn)
+{
+    if (usn == nullptr)
+        return false;
+    std::string_view u(usn);
+    u = u.substr(0, u.find("::"));
+    const char *udn = field(dev, "UDN");
+    if (udn != nullptr && udn[0] != '\0' && u == udn)
+        return true;
+    for (int i = 0; i < dev->deviceCount; ++i)
+        if (treeHoldsUdn(dev->devices[i], usn))
+            return true;
+    return false;
+}
+
 void discardTracked(EntitySlot *cp)
 {
     if (cp->desc == nullptr)
         return;
+    // Nothing of the discarded device may remain: the next MT_CP_ALIVE, and
+    // every query, must never show its type, UDN or manufacturer.
     freeDesc(cp->desc);
-    cp->desc->device.lastActive = 0;
-    cp->desc->device.cacheControl = 0;
-    cp->desc->hostAddr = 0;
-    cp->desc->hostPort = 0;
+    *cp->desc = QNRootDesc{};
 }
 
 int cpHandleSsdp(MsgHandler *handler, bool isAnnouncement)

@@ -14,6 +14,11 @@ struct ActivitySlot {
 int cpHandleSsdp(MsgHandler *handler, bool isAnnouncement);
 int findActivitySlot(QNRootDesc *desc, const char *target, const char *usn, ActivitySlot *out);
 void expireCache(QNDevDesc *dev, uint32_t now);
+// True when the tracked description has an active record for (target, usn).
+bool tracksActive(QNRootDesc *desc, const char *target, const char *usn);
+// True when the Usn's UDN (the text before "::") is the UDN of the device
+// or of one of its embedded devices.
+bool treeHoldsUdn(const QNDevDesc *dev, const char *usn);
 // Frees every record below the root and clears the root's activity and the
 // recorded device address.
 void discardTracked(EntitySlot *cp);

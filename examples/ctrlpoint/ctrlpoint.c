@@ -164,7 +164,11 @@ int main(int argc, char **argv)
         qnSdkClean();
         return 1;
     }
+    /* The strings the queries return point into the model: read it under
+     * the model lock, as a program whose server thread runs must. */
+    qnLockModel();
     printDevice(cp, "", 0);
+    qnUnlockModel();
     qnSdkClean();
     return 0;
 }

@@ -34,20 +34,41 @@ inline std::string readFile(const std::string &path)
 
 inline QN_RET ignoreAll(QN_ENTITY, int32_t, QN_COOKIE, void *) { return QN_OK; }
 
-// A BinaryLight of the stack in a child process, with its own UDN and port.
-// Commands through a pipe: 'b' stops the device (byebye), closing the pipe ends it.
+// One BinaryLight a DeviceProcess serves: its UDN, its port and the path it
+// is published under ("/" or "/dev3": several lights may share one port).
+struct LightSpec {
+    std::string udn;
+    uint16_t port;
+    std::string webPath = "/";
+
+    std::string url() const
+    {
+        std::string path = webPath == "/" ? "" : webPath;
+        return "http://127.0.0.1:" + std::to_string(port) + path + "/BinaryLight.xml";
+    }
+};
+
+// BinaryLights of the stack in one child process, each with its own UDN.
+// Commands through a pipe: 'b' stops every device (byebye), 'b' followed by
+// a light's index byte stops that one; closing the pipe ends the process.
 class DeviceProcess {
 public:
-    DeviceProcess(const std::string &udn, uint16_t port) : port_(port)
+    DeviceProcess(const std::string &udn, uint16_t port) : DeviceProcess(std::vector<LightSpec>{{udn, port}}) {}
+
+    explicit DeviceProcess(std::vector<LightSpec> lights) : lights_(std::move(lights))
     {
-        dir_ = std::string("/tmp") + "/light-" + std::to_string(port);
-        std::string mk = "mkdir -p " + dir_;
-        if (std::system(mk.c_str()) != 0)
-            return;
-        std::string desc = std::regex_replace(readFile(exampleDir() + "/BinaryLight.xml"),
-                                              std::regex("<UDN>[^<]*</UDN>"), "<UDN>" + udn + "</UDN>");
-        std::ofstream(dir_ + "/BinaryLight.xml") << desc;
-        std::ofstream(dir_ + "/SwitchPower.xml") << readFile(exampleDir() + "/SwitchPower.xml");
+        dir_ = "/tmp/lights-" + std::to_string(getpid()) + "-" + std::to_string(lights_.front().port) + "-" +
+               std::to_string(lights_.size());
+        for (size_t i = 0; i < lights_.size(); ++i) {
+            std::string dir = lightDir(i);
+            std::string mk = "mkdir -p " + dir;
+            if (std::system(mk.c_str()) != 0)
+                return;
+            std::string desc = std::regex_replace(readFile(exampleDir() + "/BinaryLight.xml"),
+                                                  std::regex("<UDN>[^<]*</UDN>"), "<UDN>" + lights_[i].udn + "</UDN>");
+            std::ofstream(dir + "/BinaryLight.xml") << desc;
+            std::ofstream(dir + "/SwitchPower.xml") << readFile(exampleDir() + "/SwitchPower.xml");
+        }
         int fds[2];
         if (pipe(fds) != 0)
             return;
@@ -73,10 +94,17 @@ public:
             close(commands_);
         if (pid_ > 0)
             waitpid(pid_, nullptr, 0);
+        std::string rm = "rm -rf " + dir_;
+        (void)!std::system(rm.c_str());
     }
 
-    void byebye() { (void)!write(commands_, "b", 1); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/BinaryLight.xml"; }
+    void byebye() { (void)!write(commands_, "b\xff", 2); }
+    void byebye(size_t index)
+    {
+        char command[2] = {'b', static_cast<char>(index)};
+        (void)!write(commands_, command, 2);
+    }
+    std::string url(size_t index = 0) const { return lights_[index].url(); }
 
 private:
     static std::vector<int> &openCommandPipes()
@@ -85,31 +113,39 @@ private:
         return fds;
     }
 
+    std::string lightDir(size_t index) const { return dir_ + "/" + std::to_string(index); }
+
     [[noreturn]] void runChild(int commands)
     {
         setConsoleSink([](const char *) {});
         QNApiSdkConfig config{1, 0, 1 << 20, startThread, 0, 0};
         qnSdkInit(&config);
-        QNApiDevSettings s{};
-        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-        s.httpPort = s.soapPort = port_;
-        copyBounded(s.localPath, sizeof s.localPath, dir_);
-        copyBounded(s.webPath, sizeof s.webPath, "/");
-        copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
-        s.msgHandler = ignoreAll;
-        s.adPeriod = 1;
-        QN_DEVICE dev = qnAddDevice(&s);
-        qnChangeEntityState(dev, ES_RUNNING);
+        std::vector<QN_DEVICE> devices;
+        for (size_t i = 0; i < lights_.size(); ++i) {
+            QNApiDevSettings s{};
+            copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+            s.httpPort = s.soapPort = lights_[i].port;
+            copyBounded(s.localPath, sizeof s.localPath, lightDir(i).c_str());
+            copyBounded(s.webPath, sizeof s.webPath, lights_[i].webPath.c_str());
+            copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
+            s.msgHandler = ignoreAll;
+            s.adPeriod = lights_.size() > 10 ? 5 : 1;
+            devices.push_back(qnAddDevice(&s));
+            qnChangeEntityState(devices.back(), ES_RUNNING);
+        }
         qnSdkRun();
-        char c;
-        while (read(commands, &c, 1) == 1)
-            if (c == 'b')
-                qnChangeEntityState(dev, ES_STOPPED);
+        char command[2];
+        while (read(commands, command, 2) == 2) {
+            auto index = static_cast<unsigned char>(command[1]);
+            for (size_t i = 0; i < devices.size(); ++i)
+                if (command[0] == 'b' && (index == 0xff || index == i))
+                    qnChangeEntityState(devices[i], ES_STOPPED);
+        }
         qnSdkClean();
         _exit(0);
     }
 
-    uint16_t port_;
+    std::vector<LightSpec> lights_;
     std::string dir_;
     pid_t pid_ = -1;
     int commands_ = -1;

@@ -37,6 +37,8 @@ struct Options {
     bool json = false;
 };
 
+// Lock order: the stack's model lock (held by the server thread around
+// mainHandler), then found.lock.
 struct Found {
     std::mutex lock;
     std::map<std::string, QN_CONTROL_POINT> byLocation; // description URL -> bound control point
@@ -83,6 +85,7 @@ bool described(QN_CONTROL_POINT cp)
 
 bool allDescribed()
 {
+    ModelLock model;
     std::lock_guard guard(found.lock);
     for (auto &entry : found.byLocation)
         if (!described(entry.second))
@@ -171,6 +174,7 @@ int discover(const Options &options)
     std::vector<std::string> lines;
     std::string tree;
     {
+        ModelLock model;
         std::lock_guard guard(found.lock);
         for (auto &entry : found.byLocation) {
             if (!described(entry.second))

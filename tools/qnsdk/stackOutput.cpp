@@ -2,21 +2,28 @@
 
 #include "qnSdkApi.h"
 
+#include <cstdio>
+#include <mutex>
 #include <string_view>
-#include <unistd.h>
 
 namespace qncli {
 namespace {
 
-// The sink runs on whatever thread logs; stdio serialises the writes.
-void logToStdout(int32_t, const char *text, int32_t)
+// What the stack said while a StackOutput is active. The sinks run on
+// whatever thread speaks (the server thread, the command's own).
+std::mutex collectedLock;
+std::string collected;
+
+void collect(std::string_view text)
 {
-    std::fputs(text, stdout);
-    std::string_view view(text);
-    if (view.empty() || view.back() != '\n')
-        std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::lock_guard guard(collectedLock);
+    collected += text;
+    if (text.empty() || text.back() != '\n')
+        collected += '\n';
 }
+
+void collectConsole(const char *text) { collect(text); }
+void collectLog(int32_t, const char *text, int32_t) { collect(text); }
 
 // CR LF and lone CR become LF; a last line without an end gets one.
 std::string normaliseLines(std::string_view raw)
@@ -41,44 +48,33 @@ std::string normaliseLines(std::string_view raw)
 
 StackOutput::StackOutput()
 {
-    std::fflush(stdout);
-    file_ = std::tmpfile();
-    if (file_ == nullptr)
-        return;
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ < 0 || dup2(fileno(file_), STDOUT_FILENO) < 0) {
-        if (saved_ >= 0)
-            close(saved_);
-        saved_ = -1;
-        return;
+    {
+        std::lock_guard guard(collectedLock);
+        collected.clear();
     }
-    qnSetDebugSink(logToStdout);
+    active_ = qnSetConsoleSink(collectConsole) == QN_OK && qnSetDebugSink(collectLog) == QN_OK;
     qnSetDebugLevel(QN_LOG_ALL_CATEGORIES, 1, 0);
 }
 
 StackOutput::~StackOutput()
 {
     finish();
-    if (file_ != nullptr)
-        std::fclose(file_);
 }
 
 std::string StackOutput::finish()
 {
-    if (saved_ < 0)
+    if (!active_)
         return {};
+    active_ = false;
     qnSetDebugSink(nullptr);
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-    saved_ = -1;
-
+    // Console lines that come later (the stack being cleaned) are dropped
+    // rather than mixed into the command's result.
+    qnSetConsoleSink([](const char *) {});
     std::string raw;
-    std::rewind(file_);
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file_)) > 0)
-        raw.append(chunk, n);
+    {
+        std::lock_guard guard(collectedLock);
+        raw.swap(collected);
+    }
     return normaliseLines(raw);
 }
 
