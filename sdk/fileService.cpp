@@ -266,11 +266,55 @@ int sendStatus(MsgHandler *handler, int code)
     return httpSendResponse(handler, code, nullptr, 0, nullptr, 0);
 }
 
+namespace {
+
+// Does the device publish this path: its description, one of its SCPDs, or
+// anything under its own (non-empty) web path?
+bool publishes(EntitySlot *slot, const char *target)
+{
+    if (slot == nullptr || slot->kind != EK_DEVICE || slot->desc == nullptr)
+        return false;
+    if (isDescriptionPath(slot, target) || getScpdByScpdUrl(&slot->desc->device, target) != nullptr)
+        return true;
+    std::string_view web = fieldText(slot->dev.webPath);
+    if (!web.empty() && web.front() == '/')
+        web.remove_prefix(1);
+    std::string_view path(target);
+    return !web.empty() && path.size() > web.size() + 1 && path[0] == '/' && path.substr(1, web.size()) == web &&
+           path[web.size() + 1] == '/';
+}
+
+// Another running device whose file service shares this socket publishes the path.
+bool publishedByAnother(const MsgHandler *handler, const char *target)
+{
+    const EntitySlot *own = entityOf(handler);
+    for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
+        EntitySlot *other = entityAt(e);
+        if (other == nullptr || other == own || other->kind != EK_DEVICE || !other->registered[DR_FILE])
+            continue;
+        const MsgHandler &h = other->handlers[DR_FILE];
+        if (h.sock == handler->sock && h.state == ES_RUNNING && publishes(other, target))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int fileServiceMatch(MsgHandler *handler)
 {
     if (handler == nullptr || handler->msg == nullptr || serverState() != SS_RUNNING)
         return -1;
-    return handler->msg->method == HM_GET ? 0 : -1;
+    if (handler->msg->method != HM_GET)
+        return -1;
+    // Several devices may share one port (a media server and a renderer in
+    // one process): each serves what it publishes; a path that none of them
+    // publishes goes to the first, as with a single device.
+    char target[QN_VAL_MAX_LEN];
+    copyBounded(target, sizeof target, fieldText(handler->msg->uri));
+    if (publishes(entityOf(handler), target))
+        return 0;
+    return publishedByAnother(handler, target) ? -1 : 0;
 }
 
 int fileServiceHandle(MsgHandler *handler)

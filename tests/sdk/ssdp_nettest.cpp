@@ -261,7 +261,7 @@ TEST_F(ControlPoints, FindDescribeAndHearByebye)
     EXPECT_TRUE(waitFor([&] { return heard.count(cp, MT_CP_BYEBYE) > 0; }));
 }
 
-TEST_F(ControlPoints, BoundControlPointsStayWithTheirDevice)
+TEST_F(ControlPoints, BoundControlPointsStayWithTheirDeviceAndHearOnlyItsByebye)
 {
     std::vector<std::unique_ptr<DeviceProcess>> lights;
     std::vector<QN_CONTROL_POINT> cps;
@@ -290,6 +290,187 @@ TEST_F(ControlPoints, BoundControlPointsStayWithTheirDevice)
         std::lock_guard guard(heard.lock);
         EXPECT_EQ(heard.locations[cps[i]], lights[i]->url());
     }
+    // A byebye carries no Location: it must end exactly the device it names,
+    // whichever control point comes first in the server's table.
+    for (size_t i = cps.size(); i-- > 0;) {
+        lights[i]->byebye();
+        ASSERT_TRUE(waitFor([&] { return heard.count(cps[i], MT_CP_BYEBYE) > 0; })) << i;
+        for (size_t k = 0; k < i; ++k)
+            EXPECT_EQ(heard.count(cps[k], MT_CP_BYEBYE), 0) << "device " << i << " ended control point " << k;
+    }
+    EXPECT_EQ(heard.count(plain, MT_CP_BYEBYE), 0);
+}
+
+// What an explorer does: a plain control point offers each device it hears
+// of, the handler adds a control point bound to that description URL and
+// refuses, so that the plain one is free for the next device.
+struct Explorer {
+    std::mutex lock; // taken after the stack's lock, as in the handler
+    std::map<std::string, QN_CONTROL_POINT> bound;
+};
+Explorer explorer;
+
+QN_RET exploreHandler(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
+{
+    if (type != MT_CP_ALIVE)
+        return QN_OK;
+    std::lock_guard guard(explorer.lock);
+    std::string location = static_cast<const char *>(arg);
+    if (explorer.bound.count(location) == 0) {
+        QNApiCtrlPointSettings s{};
+        s.cpType = 2;
+        copyBounded(s.descFile, sizeof s.descFile, location);
+        s.notifyApp = 1;
+        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+        s.msgHandler = recordCp;
+        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, e);
+        qnChangeEntityState(cp, ES_RUNNING);
+        explorer.bound[location] = cp;
+    }
+    return QN_ERR;
+}
+
+std::string udnOf(QN_CONTROL_POINT cp)
+{
+    char udn[QN_VAL_MAX_LEN] = "";
+    return qnGetUdn(cp, udn, sizeof udn) == 0 ? udn : "";
+}
+
+TEST_F(ControlPoints, SeveralRootDevicesBehindOnePort)
+{
+    explorer.bound.clear();
+    const std::vector<qntest::LightSpec> roots = {{"uuid:cccccccc-0000-0000-0000-00000000000a", 31930, "/a"},
+                                                  {"uuid:cccccccc-0000-0000-0000-00000000000b", 31930, "/b"}};
+    DeviceProcess process(roots);
+    QNApiCtrlPointSettings s{};
+    s.notifyApp = 1;
+    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+    s.msgHandler = exploreHandler;
+    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+    qnChangeEntityState(plain, ES_RUNNING);
+    ASSERT_EQ(qnSdkRun(), QN_OK);
+    auto tracked = [&] {
+        qnLockModel();
+        std::lock_guard guard(explorer.lock);
+        bool all = explorer.bound.size() == roots.size();
+        for (const auto &root : roots)
+            all = all && explorer.bound.count(root.url()) != 0 && udnOf(explorer.bound[root.url()]) == root.udn;
+        qnUnlockModel();
+        return all;
+    };
+    ASSERT_TRUE(waitFor(tracked));
+    // Announcement rounds of both roots: neither description replaces the other.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_TRUE(tracked());
+}
+
+// A raw ssdp:alive for the root device, as a device at location would send it.
+std::string rootAlive(const std::string &udn, const std::string &location)
+{
+    return "NOTIFY * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nCACHE-CONTROL: max-age=1800\r\nLOCATION: " +
+           location + "\r\nNT: upnp:rootdevice\r\nNTS: ssdp:alive\r\nSERVER: test/1.0 UPnP/1.0\r\nUSN: " + udn +
+           "::upnp:rootdevice\r\n\r\n";
+}
+
+// What the application saw of the model at each MT_CP_ALIVE, by location;
+// it refuses the device at refusedUrl.
+struct Offer {
+    std::string location, udn;
+    bool manufacturer;
+};
+struct Offers {
+    std::mutex lock;
+    std::string refusedUrl;
+    std::vector<Offer> seen;
+
+    bool has(const std::string &location)
+    {
+        std::lock_guard guard(lock);
+        return std::any_of(seen.begin(), seen.end(), [&](const Offer &o) { return o.location == location; });
+    }
+};
+Offers offers;
+
+QN_RET refuseOne(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
+{
+    if (type != MT_CP_ALIVE)
+        return QN_OK;
+    const char *names[64], *values[64];
+    int32_t count = 64;
+    bool manufacturer = false;
+    if (qnGetDevInfo(e, "", names, values, &count) == 0)
+        for (int i = 0; i < count; ++i)
+            manufacturer = manufacturer || (names[i] != nullptr && std::strcmp(names[i], "manufacturer") == 0);
+    std::lock_guard guard(offers.lock);
+    offers.seen.push_back({static_cast<const char *>(arg), udnOf(e), manufacturer});
+    return offers.seen.back().location == offers.refusedUrl ? QN_ERR : QN_OK;
+}
+
+TEST_F(ControlPoints, DiscardedAndFailedDescriptionsLeaveNothingBehind)
+{
+    DeviceProcess refused("uuid:dddddddd-0000-0000-0000-000000000001", 31940);
+    // A device that is not there yet: the first download from it fails.
+    DeviceProcess late("uuid:dddddddd-0000-0000-0000-000000000003", 31941, false);
+    {
+        std::lock_guard guard(offers.lock);
+        offers.seen.clear();
+        offers.refusedUrl = refused.url();
+    }
+    QNApiCtrlPointSettings s{};
+    s.notifyApp = 1;
+    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+    s.msgHandler = refuseOne;
+    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+    qnChangeEntityState(plain, ES_RUNNING);
+    QN_CONTROL_POINT bound = addCp(2, late.url(), 31841);
+    ASSERT_EQ(qnSdkRun(), QN_OK);
+    ASSERT_TRUE(waitFor([&] { return offers.has(refused.url()); }));
+    // The next device offered after the refusal cannot be described: the
+    // application must see an empty model, not the refused one.
+    const std::string nowhere = "http://127.0.0.1:31949/none.xml";
+    RawUdp sender(false);
+    sender.sendToGroup(rootAlive("uuid:dddddddd-0000-0000-0000-000000000002", nowhere));
+    sender.sendToGroup(rootAlive("uuid:dddddddd-0000-0000-0000-000000000003", late.url()));
+    ASSERT_TRUE(waitFor([&] { return offers.has(nowhere); }));
+    {
+        std::lock_guard guard(offers.lock);
+        for (const Offer &o : offers.seen) {
+            EXPECT_EQ(o.udn, o.location == nowhere ? "" : "uuid:dddddddd-0000-0000-0000-000000000001") << o.location;
+            EXPECT_EQ(o.manufacturer, o.location != nowhere) << o.location;
+        }
+    }
+    ASSERT_TRUE(waitFor([&] { return heard.count(bound, MT_CP_ALIVE) > 0; }));
+    EXPECT_EQ(udnOf(bound), "");
+    // Once the device is there, the bound control point downloads again.
+    late.start();
+    EXPECT_TRUE(waitFor([&] { return udnOf(bound) == "uuid:dddddddd-0000-0000-0000-000000000003"; }));
+}
+
+TEST_F(ControlPoints, SearchesAskedForBeforeRunningGoOutOnce)
+{
+    RawUdp group(true);
+    QNApiCtrlPointSettings s{};
+    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+    s.msgHandler = recordCp;
+    QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+    ASSERT_NE(cp, QN_INVALID_CONTROL_POINT);
+    ASSERT_EQ(qnSdkRun(), QN_OK);
+    // Far more requests than the timer table has slots.
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(qnCPSearch(cp, "", 1800, nullptr), QN_OK);
+    QNApiDevSettings d{};
+    copyBounded(d.ipAddr, sizeof d.ipAddr, "127.0.0.1");
+    d.httpPort = d.soapPort = 31950;
+    copyBounded(d.localPath, sizeof d.localPath, qntest::exampleDir().c_str());
+    copyBounded(d.webPath, sizeof d.webPath, "/");
+    copyBounded(d.descFile, sizeof d.descFile, "BinaryLight.xml");
+    d.msgHandler = qntest::ignoreAll;
+    EXPECT_NE(qnAddDevice(&d), QN_INVALID_DEVICE) << "the searches filled the timer table";
+    ASSERT_EQ(qnChangeEntityState(cp, ES_RUNNING), QN_OK);
+    int searches = 0;
+    for (const std::string &m : group.collect(2500ms))
+        searches += m.rfind("M-SEARCH", 0) == 0;
+    EXPECT_EQ(searches, 1);
 }
 
 } // namespace

@@ -50,12 +50,19 @@ struct LightSpec {
 
 // BinaryLights of the stack in one child process, each with its own UDN.
 // Commands through a pipe: 'b' stops every device (byebye), 'b' followed by
-// a light's index byte stops that one; closing the pipe ends the process.
+// a light's index byte stops that one, 'r' sets every device running;
+// closing the pipe ends the process. The child is a fork of the test: make
+// it before the test's own stack has sockets open or a server thread (a
+// device that must appear later is made stopped and started with start()).
 class DeviceProcess {
 public:
-    DeviceProcess(const std::string &udn, uint16_t port) : DeviceProcess(std::vector<LightSpec>{{udn, port}}) {}
+    DeviceProcess(const std::string &udn, uint16_t port, bool running = true)
+        : DeviceProcess(std::vector<LightSpec>{{udn, port}}, running)
+    {
+    }
 
-    explicit DeviceProcess(std::vector<LightSpec> lights) : lights_(std::move(lights))
+    explicit DeviceProcess(std::vector<LightSpec> lights, bool running = true)
+        : lights_(std::move(lights)), running_(running)
     {
         dir_ = "/tmp/lights-" + std::to_string(getpid()) + "-" + std::to_string(lights_.front().port) + "-" +
                std::to_string(lights_.size());
@@ -99,6 +106,7 @@ public:
     }
 
     void byebye() { (void)!write(commands_, "b\xff", 2); }
+    void start() { (void)!write(commands_, "r\xff", 2); }
     void byebye(size_t index)
     {
         char command[2] = {'b', static_cast<char>(index)};
@@ -131,21 +139,23 @@ private:
             s.msgHandler = ignoreAll;
             s.adPeriod = lights_.size() > 10 ? 5 : 1;
             devices.push_back(qnAddDevice(&s));
-            qnChangeEntityState(devices.back(), ES_RUNNING);
+            if (running_)
+                qnChangeEntityState(devices.back(), ES_RUNNING);
         }
         qnSdkRun();
         char command[2];
         while (read(commands, command, 2) == 2) {
             auto index = static_cast<unsigned char>(command[1]);
             for (size_t i = 0; i < devices.size(); ++i)
-                if (command[0] == 'b' && (index == 0xff || index == i))
-                    qnChangeEntityState(devices[i], ES_STOPPED);
+                if (index == 0xff || index == i)
+                    qnChangeEntityState(devices[i], command[0] == 'r' ? ES_RUNNING : ES_STOPPED);
         }
         qnSdkClean();
         _exit(0);
     }
 
     std::vector<LightSpec> lights_;
+    bool running_;
     std::string dir_;
     pid_t pid_ = -1;
     int commands_ = -1;
