@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -279,6 +281,72 @@ private:
     uint16_t port_ = 0;
     std::unique_ptr<ChildProcess> process_;
 };
+
+// An explorer's way with a network: its plain control point offers every
+// root it hears of; the handler binds a control point to that description
+// URL and refuses, so that the plain one is free for the next root.
+std::mutex boundLock; // taken after the stack's lock, as in the handler
+std::map<std::string, QN_CONTROL_POINT> boundByUrl;
+
+QN_RET bindEveryRoot(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
+{
+    if (type != MT_CP_ALIVE)
+        return QN_OK;
+    std::lock_guard guard(boundLock);
+    std::string url = static_cast<const char *>(arg);
+    if (boundByUrl.count(url) == 0) {
+        QNApiCtrlPointSettings s = cpSettings(url, 0);
+        boundByUrl[url] = qnAddCtrlPoint(&s, plain);
+        qnChangeEntityState(boundByUrl[url], ES_RUNNING);
+    }
+    return QN_ERR;
+}
+
+TEST_F(Interop, TwoGupnpRootsOnOnePortAreTrackedEachByItsOwnControlPoint)
+{
+    if (!haveGupnp())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    ChildProcess roots({kPython, interopScript("gupnp_two_roots.py"), dataPath("fixtures/devices/network-light")});
+    std::string ready = roots.waitForLine("READY ", kPeerWaitMs);
+    ASSERT_FALSE(ready.empty());
+    std::istringstream words(ready.substr(6));
+    std::string urlA, urlB;
+    words >> urlA >> urlB;
+    ASSERT_EQ(urlA.substr(0, urlA.rfind('/')), urlB.substr(0, urlB.rfind('/'))) << "not one address and port";
+    const std::map<std::string, std::string> udnOf = {{urlA, "uuid:23b0189c-549f-11dc-a7c7-00164159700a"},
+                                                      {urlB, "uuid:23b0189c-549f-11dc-a7c7-00164159700b"}};
+    {
+        std::lock_guard guard(boundLock);
+        boundByUrl.clear();
+    }
+    QNApiCtrlPointSettings s = cpSettings("", 0);
+    s.cpType = 0;
+    s.msgHandler = bindEveryRoot;
+    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+    ASSERT_EQ(qnChangeEntityState(plain, ES_RUNNING), QN_OK);
+    auto tracked = [&] {
+        qnLockModel();
+        std::lock_guard guard(boundLock);
+        bool all = boundByUrl.size() == udnOf.size();
+        for (const auto &[url, cp] : boundByUrl) {
+            char udn[QN_VAL_MAX_LEN] = "";
+            all = all && udnOf.count(url) && qnGetUdn(cp, udn, sizeof udn) == 0 && udnOf.at(url) == udn;
+            qnCPSearch(cp, "", 1, nullptr); // GUPnP announces rarely: ask
+        }
+        qnUnlockModel();
+        return all;
+    };
+    bool found = false;
+    for (int i = 0; i < kPeerWaitMs / 500 && !found; ++i) {
+        found = tracked();
+        if (!found)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    ASSERT_TRUE(found) << console();
+    // More searches and answers of both roots: neither description replaces the other.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(tracked());
+}
 
 TEST_F(Interop, StacksControlPointDrivesMiniDlna)
 {
