@@ -21,7 +21,6 @@ struct TimerSlot {
 
 struct SocketSlot {
     SockInfo sock;
-    bool used;
     uint16_t refs;
     // A socket that cannot be opened (port in use) is passed over until this
     // time and its error is printed once, not on every pass.
@@ -30,6 +29,10 @@ struct SocketSlot {
 };
 
 struct QNServer {
+    // Which slots are in use, apart from the slots themselves: the loop
+    // scans these flags on every pass, and a process with few sockets
+    // then keeps the rest of the table in pages it never touches.
+    bool socketUsed[kMaxSockets];
     SocketSlot sockets[kMaxSockets];
     uint16_t nSock;
     MsgHandler *handlers[kMaxHandlers];
@@ -44,11 +47,11 @@ struct QNServer {
     int cursor; // socket slot that gave the last message: polled first
 };
 
-QNServer server;
+constinit QNServer server{};
 
 constexpr auto kOpenRetry = std::chrono::seconds(1);
 
-bool slotInUse(const SocketSlot &slot) { return slot.used; }
+bool slotInUse(const SocketSlot &slot) { return server.socketUsed[&slot - server.sockets]; }
 
 int findRegistered(const MsgHandler *handler)
 {
@@ -100,7 +103,7 @@ int takeSocketSlot(const SockInfo *rec)
             slot.sock.data[0] = '\0';
             slot.sock.len = kMsgBufSize;
         }
-        slot.used = true;
+        server.socketUsed[i] = true;
         ++server.nSock;
         return i;
     }
@@ -114,6 +117,7 @@ void releaseSocketSlot(int index)
         sockClose(&slot.sock);
     std::free(slot.sock.data);
     slot = SocketSlot{};
+    server.socketUsed[index] = false;
     --server.nSock;
 }
 
