@@ -160,6 +160,35 @@ TEST_F(Entities, InvalidSettingsAndFullTable)
     EXPECT_EQ(qnAddDevice(&s), 5);
 }
 
+// A device that could not register a role or arm its advertisement would
+// be lost without a word later: the add fails at once and leaves nothing.
+TEST_F(Entities, FullServerTablesFailTheAdd)
+{
+    SockInfo shared{}; // one socket record that every filler shares
+    sockInit(&shared, "127.0.0.1", "", 31999, SP_TCP_SERVER, 0);
+    std::vector<MsgHandler> fillers(kMaxHandlers);
+    int registered = 0;
+    for (MsgHandler &h : fillers) {
+        h.sock = &shared;
+        h.match = [](MsgHandler *) { return -1; };
+        h.handle = [](MsgHandler *) { return 0; };
+        if (regHandler(&h) != 0)
+            break;
+        ++registered;
+    }
+    ASSERT_EQ(registered, kMaxHandlers);
+    // Room for two of a device's roles, not for all of them.
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(unregHandler(&fillers[registered - 1 - i]), 0);
+    QNApiDevSettings s = lightSettings();
+    EXPECT_EQ(qnAddDevice(&s), QN_INVALID_DEVICE);
+    EXPECT_NE(consoleText().find(" server tables full\r\n"), std::string::npos);
+    EXPECT_EQ(entityAt(0), nullptr);
+    for (int i = 0; i < registered - 2; ++i)
+        ASSERT_EQ(unregHandler(&fillers[i]), 0);
+    EXPECT_EQ(qnAddDevice(&s), 0) << "the failed add kept handlers registered";
+}
+
 TEST_F(Entities, BrokenDescriptionsLeaveTheSlotFree)
 {
     std::string dir = testing::TempDir() + "/qn-broken";

@@ -235,9 +235,20 @@ protected:
     }
 };
 
+// The console as an application without standard output receives it.
+std::mutex consoleLock;
+std::string consoleText;
+void keepConsole(const char *text)
+{
+    std::lock_guard guard(consoleLock);
+    consoleText += text;
+}
+
 TEST_F(ControlPoints, FindDescribeAndHearByebye)
 {
     DeviceProcess light("uuid:aaaaaaaa-0000-0000-0000-000000000001", 31901);
+    consoleText.clear();
+    ASSERT_EQ(qnSetConsoleSink(keepConsole), QN_OK);
     QN_CONTROL_POINT cp = addCp(2, light.url(), 31801);
     ASSERT_EQ(qnSdkRun(), QN_OK);
     ASSERT_TRUE(waitFor([&] { return heard.count(cp, MT_CP_ALIVE) > 0; }));
@@ -259,6 +270,12 @@ TEST_F(ControlPoints, FindDescribeAndHearByebye)
 
     light.byebye();
     EXPECT_TRUE(waitFor([&] { return heard.count(cp, MT_CP_BYEBYE) > 0; }));
+    // Each downloaded document is one console line with its URL and size;
+    // the text itself goes only to the log, in detail.
+    std::lock_guard guard(consoleLock);
+    EXPECT_TRUE(std::regex_search(consoleText, std::regex(" get " + light.url() + ": [1-9][0-9]* bytes\r\n")))
+        << consoleText;
+    EXPECT_EQ(consoleText.find("<?xml"), std::string::npos);
 }
 
 TEST_F(ControlPoints, BoundControlPointsStayWithTheirDeviceAndHearOnlyItsByebye)
