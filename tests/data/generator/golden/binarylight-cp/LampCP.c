@@ -257,14 +257,17 @@ static void showAction(QN_CONTROL_POINT cp, const char *servType, int level, int
 	int32_t count = QN_ARG_MAX_NUM;
 	int32_t i;
 
-	if (qnGetActionList(cp, servType, list, &count) != QN_OK)
-		return;
-	for (i = 0; i < count; i++) {
-		showIndent(level);
-		printf("action %d: %s\r\n", (int)i, list[i]);
-		if (deep)
-			showActionArg(cp, list[i], level + 1);
-	}
+	/* The listed names point into the model, which the server thread may
+	 * replace at any time: read it under the model lock. */
+	qnLockModel();
+	if (qnGetActionList(cp, servType, list, &count) == QN_OK)
+		for (i = 0; i < count; i++) {
+			showIndent(level);
+			printf("action %d: %s\r\n", (int)i, list[i]);
+			if (deep)
+				showActionArg(cp, list[i], level + 1);
+		}
+	qnUnlockModel();
 }
 
 static void showVar(QN_CONTROL_POINT cp, const char *servType, int level)
@@ -273,12 +276,13 @@ static void showVar(QN_CONTROL_POINT cp, const char *servType, int level)
 	int32_t count = QN_ARG_MAX_NUM;
 	int32_t i;
 
-	if (qnGetVarList(cp, servType, list, NULL, &count) != QN_OK)
-		return;
-	for (i = 0; i < count; i++) {
-		showIndent(level);
-		printf("var %d: %s\r\n", (int)i, list[i]);
-	}
+	qnLockModel();
+	if (qnGetVarList(cp, servType, list, NULL, &count) == QN_OK)
+		for (i = 0; i < count; i++) {
+			showIndent(level);
+			printf("var %d: %s\r\n", (int)i, list[i]);
+		}
+	qnUnlockModel();
 }
 
 static void showServ(QN_CONTROL_POINT cp, const char *devType, int level, int deep)
@@ -287,16 +291,17 @@ static void showServ(QN_CONTROL_POINT cp, const char *devType, int level, int de
 	int32_t count = QN_ARG_MAX_NUM;
 	int32_t i;
 
-	if (qnGetServList(cp, devType, list, &count) != QN_OK)
-		return;
-	for (i = 0; i < count; i++) {
-		showIndent(level);
-		printf("serv %d: %s\r\n", (int)i, list[i]);
-		if (deep) {
-			showAction(cp, list[i], level + 1, deep);
-			showVar(cp, list[i], level + 1);
+	qnLockModel();
+	if (qnGetServList(cp, devType, list, &count) == QN_OK)
+		for (i = 0; i < count; i++) {
+			showIndent(level);
+			printf("serv %d: %s\r\n", (int)i, list[i]);
+			if (deep) {
+				showAction(cp, list[i], level + 1, deep);
+				showVar(cp, list[i], level + 1);
+			}
 		}
-	}
+	qnUnlockModel();
 }
 
 /* The root device for an empty devType, else the devices embedded in the
@@ -307,16 +312,19 @@ static void showDev(QN_CONTROL_POINT cp, const char *devType, int level, int dee
 	int32_t count = QN_ARG_MAX_NUM;
 	int32_t i;
 
-	if (level > SHOW_MAX_LEVEL || qnGetDevList(cp, devType, list, &count) != QN_OK)
+	if (level > SHOW_MAX_LEVEL)
 		return;
-	for (i = 0; i < count; i++) {
-		showIndent(level);
-		printf("dev %d: %s\r\n", (int)i, list[i]);
-		if (deep) {
-			showServ(cp, list[i], level + 1, deep);
-			showDev(cp, list[i], level + 1, deep);
+	qnLockModel();
+	if (qnGetDevList(cp, devType, list, &count) == QN_OK)
+		for (i = 0; i < count; i++) {
+			showIndent(level);
+			printf("dev %d: %s\r\n", (int)i, list[i]);
+			if (deep) {
+				showServ(cp, list[i], level + 1, deep);
+				showDev(cp, list[i], level + 1, deep);
+			}
 		}
-	}
+	qnUnlockModel();
 }
 
 static void showCP(QN_CONTROL_POINT cp)
