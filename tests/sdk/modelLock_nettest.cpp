@@ -3,6 +3,7 @@
 // of queries and every use of the strings they return) must be free of
 // races and of reads of freed memory. Run under ThreadSanitizer and
 // AddressSanitizer by the test command.
+#include "ctrlPoints.h"
 #include "deviceProcess.h"
 #include "log.h"
 #include "qnSdkApi.h"
@@ -33,20 +34,6 @@ QN_RET refuseEverySecond(QN_ENTITY, int32_t type, QN_COOKIE, void *)
     if (type != MT_CP_ALIVE)
         return QN_OK;
     return offers.fetch_add(1) % 2 == 0 ? QN_OK : QN_ERR;
-}
-
-QN_CONTROL_POINT addCp(int cpType, const std::string &descFile, uint16_t eventPort)
-{
-    QNApiCtrlPointSettings s{};
-    s.cpType = cpType;
-    copyBounded(s.descFile, sizeof s.descFile, descFile);
-    s.notifyApp = 1;
-    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-    s.eventPort = eventPort;
-    s.msgHandler = refuseEverySecond;
-    QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-    qnChangeEntityState(cp, ES_RUNNING);
-    return cp;
 }
 
 // One batch of reads of the whole model, as a window would refresh its
@@ -91,8 +78,8 @@ TEST(ModelLock, ReadsWhileTheServerThreadReplacesAndRemovesModels)
     setConsoleSink([](const char *) {});
     QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
     ASSERT_EQ(qnSdkInit(&config), QN_OK);
-    QN_CONTROL_POINT plain = addCp(0, "", 32210);
-    QN_CONTROL_POINT bound = addCp(2, a.url(), 32211);
+    QN_CONTROL_POINT plain = qntest::addRunningCp(0, "", refuseEverySecond, 32210);
+    QN_CONTROL_POINT bound = qntest::addRunningCp(2, a.url(), refuseEverySecond, 32211);
     ASSERT_EQ(qnSdkRun(), QN_OK);
 
     std::atomic<bool> stop{false};

@@ -6,6 +6,7 @@
 #include "netns.h"
 #include "qnSdkApi.h"
 #include "ssdp.h"
+#include "ctrlPoints.h"
 #include "deviceProcess.h"
 
 #include <algorithm>
@@ -222,16 +223,7 @@ protected:
 
     QN_CONTROL_POINT addCp(int cpType, const std::string &descFile, uint16_t eventPort)
     {
-        QNApiCtrlPointSettings s{};
-        s.cpType = cpType;
-        copyBounded(s.descFile, sizeof s.descFile, descFile);
-        s.notifyApp = 1;
-        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-        s.eventPort = eventPort;
-        s.msgHandler = recordCp;
-        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-        qnChangeEntityState(cp, ES_RUNNING);
-        return cp;
+        return qntest::addRunningCp(cpType, descFile, recordCp, eventPort);
     }
 };
 
@@ -334,15 +326,7 @@ QN_RET exploreHandler(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
     std::lock_guard guard(explorer.lock);
     std::string location = static_cast<const char *>(arg);
     if (explorer.bound.count(location) == 0) {
-        QNApiCtrlPointSettings s{};
-        s.cpType = 2;
-        copyBounded(s.descFile, sizeof s.descFile, location);
-        s.notifyApp = 1;
-        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-        s.msgHandler = recordCp;
-        QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, e);
-        qnChangeEntityState(cp, ES_RUNNING);
-        explorer.bound[location] = cp;
+        explorer.bound[location] = qntest::addRunningCp(2, location, recordCp, 0, e);
     }
     return QN_ERR;
 }
@@ -359,12 +343,7 @@ TEST_F(ControlPoints, SeveralRootDevicesBehindOnePort)
     const std::vector<qntest::LightSpec> roots = {{"uuid:cccccccc-0000-0000-0000-00000000000a", 31930, "/a"},
                                                   {"uuid:cccccccc-0000-0000-0000-00000000000b", 31930, "/b"}};
     DeviceProcess process(roots);
-    QNApiCtrlPointSettings s{};
-    s.notifyApp = 1;
-    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-    s.msgHandler = exploreHandler;
-    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-    qnChangeEntityState(plain, ES_RUNNING);
+    qntest::addRunningCp(0, "", exploreHandler);
     ASSERT_EQ(qnSdkRun(), QN_OK);
     auto tracked = [&] {
         qnLockModel();
@@ -433,12 +412,7 @@ TEST_F(ControlPoints, DiscardedAndFailedDescriptionsLeaveNothingBehind)
         offers.seen.clear();
         offers.refusedUrl = refused.url();
     }
-    QNApiCtrlPointSettings s{};
-    s.notifyApp = 1;
-    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-    s.msgHandler = refuseOne;
-    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-    qnChangeEntityState(plain, ES_RUNNING);
+    qntest::addRunningCp(0, "", refuseOne);
     QN_CONTROL_POINT bound = addCp(2, late.url(), 31841);
     ASSERT_EQ(qnSdkRun(), QN_OK);
     ASSERT_TRUE(waitFor([&] { return offers.has(refused.url()); }));
