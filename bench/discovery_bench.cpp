@@ -4,7 +4,11 @@
 //  - describing minidlna: its description and every SCPD downloaded and
 //    parsed by a bound control point;
 //  - ten devices announcing on one host: until a plain control point that
-//    binds one control point per device has seen them all.
+//    binds one control point per device has seen them all;
+//  - a hundred devices in one process: from qnSdkRun until the bound
+//    control points hold every description and SCPD (goal: under 5 s),
+//    with this process's resident memory before the stack was used and
+//    once the hundred are tracked.
 #include "deviceProcess.h"
 #include "download.h"
 #include "entity.h"
@@ -17,9 +21,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
 #include <mutex>
-#include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -103,18 +112,25 @@ void BM_DescribeMinidlna(benchmark::State &state)
     waitpid(server, nullptr, 0);
 }
 
+// The control point bound to each Location heard, and when the first was
+// heard. Handlers take seenLock under the stack lock; readers on other
+// threads take qnLockModel first.
 std::mutex seenLock;
-std::set<std::string> seen;
+std::map<std::string, QN_CONTROL_POINT> seen;
+Clock::time_point firstHeard;
 QN_RET bindEach(QN_ENTITY main, int32_t type, QN_COOKIE, void *arg)
 {
     if (type != MT_CP_ALIVE)
         return QN_OK;
     std::lock_guard guard(seenLock);
     std::string location = static_cast<const char *>(arg);
-    if (seen.insert(location).second) {
+    if (seen.empty())
+        firstHeard = Clock::now();
+    if (seen.count(location) == 0) {
         QNApiCtrlPointSettings s = cpSettings(2, location, countAlive, 0);
         QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, main);
         qnChangeEntityState(cp, ES_RUNNING);
+        seen[location] = cp;
     }
     return QN_ERR;
 }
@@ -144,9 +160,98 @@ void BM_TenDevicesSeen(benchmark::State &state)
     }
 }
 
+// Resident memory of this process in KiB (VmRSS), or -1.
+long vmRssKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+// Taken before main(): before any benchmark touched the stack.
+const long rssBeforeStackKiB = vmRssKiB();
+
+using Lights = std::vector<qntest::LightSpec>;
+constexpr int kHundred = 100;
+constexpr uint16_t kFirstLightPort = 33000;
+
+Lights hundredLights()
+{
+    Lights lights;
+    for (int i = 0; i < kHundred; ++i) {
+        char udn[64];
+        std::snprintf(udn, sizeof udn, "uuid:ffffffff-0000-0000-0000-%012d", i);
+        lights.push_back({udn, static_cast<uint16_t>(kFirstLightPort + i)});
+    }
+    return lights;
+}
+
+// True when each light has a bound control point that holds its UDN and
+// the three actions of its SwitchPower SCPD.
+bool allTracked(const Lights &lights)
+{
+    qnLockModel();
+    std::lock_guard guard(seenLock);
+    bool all = true;
+    for (size_t i = 0; i < lights.size() && all; ++i) {
+        auto it = seen.find(lights[i].url());
+        char udn[QN_VAL_MAX_LEN];
+        const char *actions[QN_ARG_MAX_NUM];
+        int32_t count = QN_ARG_MAX_NUM;
+        all = it != seen.end() && qnGetUdn(it->second, udn, sizeof udn) == QN_OK && lights[i].udn == udn &&
+              qnGetActionList(it->second, "urn:schemas-upnp-org:service:SwitchPower:1", actions, &count) == QN_OK &&
+              count == 3;
+    }
+    qnUnlockModel();
+    return all;
+}
+
+void BM_HundredDevicesTracked(benchmark::State &state)
+{
+    Lights lights = hundredLights();
+    qntest::DeviceProcess process(lights);
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // the child loads its hundred descriptions
+    long rssTracked = -1;
+    double afterFirstMs = 0;
+    for (auto _ : state) {
+        {
+            std::lock_guard guard(seenLock);
+            seen.clear();
+        }
+        auto start = Clock::now();
+        startStack();
+        QNApiCtrlPointSettings s = cpSettings(0, "", bindEach, 0);
+        QN_CONTROL_POINT main = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
+        qnChangeEntityState(main, ES_RUNNING);
+        auto limit = start + std::chrono::seconds(60);
+        bool tracked = false;
+        while (!(tracked = allTracked(lights)) && Clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        auto end = Clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        {
+            std::lock_guard guard(seenLock);
+            afterFirstMs += std::chrono::duration<double, std::milli>(end - firstHeard).count();
+        }
+        if (rssTracked < 0)
+            rssTracked = vmRssKiB(); // the first round: what tracking a hundred costs, before reuse
+        qnSdkClean();
+        if (!tracked) {
+            state.SkipWithError("not all hundred devices tracked within 60 s");
+            break;
+        }
+    }
+    state.counters["rss_before_stack_KiB"] = static_cast<double>(rssBeforeStackKiB);
+    state.counters["rss_tracked_KiB"] = static_cast<double>(rssTracked);
+    state.counters["first_heard_to_all_ms"] = benchmark::Counter(afterFirstMs, benchmark::Counter::kAvgIterations);
+}
+
 BENCHMARK(BM_AddToAlive)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DescribeMinidlna)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TenDevicesSeen)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HundredDevicesTracked)->Iterations(3)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 } // namespace
 
