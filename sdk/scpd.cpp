@@ -57,6 +57,7 @@ QNVarDesc *takeVar(QNVarDesc *&slot)
         return slot = new (std::nothrow) QNVarDesc();
     std::memset(&slot->name, 0, sizeof slot->name);
     std::memset(&slot->dataType, 0, sizeof slot->dataType);
+    std::memset(&slot->defaultValue, 0, sizeof slot->defaultValue);
     slot->sendEvents = 0;
     return slot;
 }
@@ -182,6 +183,41 @@ int findAllowedValues(QNTextDoc *doc, XmlChild *child, int *kind)
         ret = xmlReadLeaf(doc, &passed); // moves pos past a leaf only
         if (ret != 0 || doc->state == XS_NONE)
             return ret;
+    }
+}
+
+// Moves pos past the container child just read into *child (its closing
+// tag's '>'); empty elements already end there.
+void skipContainer(QNTextDoc *doc, const XmlChild &child)
+{
+    uint32_t at = child.end;
+    while (at < doc->len && doc->text[at] != '>')
+        ++at;
+    doc->pos = at < doc->len ? at + 1 : doc->len;
+}
+
+// The first defaultValue leaf among the variable's children from pos, kept
+// in *out; other leaves and containers are passed over. UDA 1.0 puts it
+// before the allowed values, many devices after them. A child that cannot
+// be read ends the search without an error: the second pass that fills
+// the rest of the record reports it.
+void findDefaultValue(QNTextDoc *doc, QNNameVal *out)
+{
+    for (;;) {
+        XmlChild child{};
+        if (xmlReadElementAt(doc, &child) != 0 || doc->state == XS_NONE)
+            return;
+        QNNameVal leaf;
+        if (xmlReadLeaf(doc, &leaf) != 0)
+            return;
+        if (doc->state == XS_NONE) { // an element with children
+            skipContainer(doc, child);
+            continue;
+        }
+        if (xmlLocalName(leaf.name) == "defaultValue") {
+            *out = leaf;
+            return;
+        }
     }
 }
 
@@ -383,6 +419,10 @@ int parseStateVar(QNTextDoc *doc, QNVarDesc *var)
         delete spare;
         return ret;
     };
+    uint32_t start = doc->pos;
+    std::memset(&var->defaultValue, 0, sizeof var->defaultValue);
+    findDefaultValue(doc, &var->defaultValue);
+    doc->pos = start;
     int ret = xmlReadLeaf(doc, &var->name);
     if (ret == 0)
         ret = xmlReadLeaf(doc, &var->dataType);

@@ -105,12 +105,60 @@ TEST_F(Soap, ControlPointDrivesTheDevice)
     EXPECT_STREQ(query.argNV[0].name, "return");
     EXPECT_STREQ(query.argNV[0].val, "1");
 
-    // The device asks its application for any name; the SCPD is not consulted.
+    // A variable the SCPD does not define is refused before the application is asked.
     QNApiAction other = queryOf("NotInTheScpd");
-    EXPECT_EQ(qnCPSoapQuery(cp, kSwitchPower, &other), QN_OK);
+    EXPECT_EQ(qnCPSoapQuery(cp, kSwitchPower, &other), QN_ERR);
+    ASSERT_EQ(other.argNum, 4);
+    EXPECT_STREQ(other.argNV[2].val, "404");
+    EXPECT_STREQ(other.argNV[3].val, "Invalid Var");
     EXPECT_EQ(lightApp.callList(),
-              (std::vector<std::string>{"action SetTarget newTargetValue=1", "action GetStatus", "var Status",
-                                        "var NotInTheScpd"}));
+              (std::vector<std::string>{"action SetTarget newTargetValue=1", "action GetStatus", "var Status"}));
+}
+
+// UDA 1.0's errors for requests the SCPD does not allow, answered before the
+// application is asked, and the application's own errors.
+TEST_F(Soap, FaultsCarryTheUpnpErrorOfTheRefusal)
+{
+    uint16_t port = 0;
+    addLight(&port);
+    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
+    struct Case {
+        const char *name;
+        QNApiAction request;
+        uint16_t handlerCode; // the handler refuses, naming this error (0: none)
+        const char *handlerDesc;
+        const char *code;
+        const char *desc;
+        bool handlerAsked;
+    };
+    const Case cases[] = {
+        {"undefined action", action("Dim"), 0, "", "401", "Invalid Action", false},
+        {"in-argument missing", action("SetTarget"), 0, "", "402", "Invalid Args", false},
+        {"unknown in-argument", action("SetTarget", {{"newTargetValue", "1"}, {"Extra", "x"}}), 0, "", "402",
+         "Invalid Args", false},
+        {"in-argument twice", action("SetTarget", {{"newTargetValue", "1"}, {"newTargetValue", "0"}}), 0, "",
+         "402", "Invalid Args", false},
+        {"out-argument sent in", action("GetStatus", {{"ResultStatus", "1"}}), 0, "", "402", "Invalid Args",
+         false},
+        {"handler's own error", action("SetTarget", {{"newTargetValue", "1"}}), 701, "Transition not available",
+         "701", "Transition not available", true},
+        {"handler's error, escaped", action("SetTarget", {{"newTargetValue", "x"}}), 600, "Value <&> invalid",
+         "600", "Value <&> invalid", true},
+        {"handler names no error", action("SetTarget", {{"newTargetValue", "1"}}), 0, "", "501", "XML error", true},
+    };
+    for (const Case &c : cases) {
+        lightApp.reset();
+        lightApp.refuseActions = true;
+        lightApp.refuseCode = c.handlerCode;
+        lightApp.refuseDesc = c.handlerDesc;
+        QNApiAction a = c.request;
+        ASSERT_EQ(qnCPSoapAction(cp, kSwitchPower, &a), QN_ERR) << c.name;
+        EXPECT_EQ(a.errCode, 500) << c.name;
+        ASSERT_EQ(a.argNum, 4) << c.name;
+        EXPECT_STREQ(a.argNV[2].val, c.code) << c.name;
+        EXPECT_STREQ(a.argNV[3].val, c.desc) << c.name;
+        EXPECT_EQ(lightApp.callList().size(), c.handlerAsked ? 1u : 0u) << c.name;
+    }
 }
 
 TEST_F(Soap, RefusedActionIsAFaultWithStatus500)
@@ -140,18 +188,24 @@ TEST_F(Soap, RefusedActionIsAFaultWithStatus500)
 // device and come back unchanged: nothing is cut or mangled on the way.
 TEST_F(Soap, WholeRecordCrossesTheWireUnchanged)
 {
-    uint16_t port = 0;
-    addLight(&port);
-    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
-    lightApp.echoArgs = true;
     QNApiAction a = action("Echo");
+    std::string echo = "<action><name>Echo</name><argumentList>";
     for (int i = 0; i < QN_ARG_MAX_NUM; ++i) {
         std::string name = "Arg" + std::to_string(i) + std::string(QN_NAME_MAX_LEN - 6, 'n');
         std::string value = "<&>" + std::to_string(i) + std::string(QN_VAL_MAX_LEN - 6, i % 2 ? '&' : '<');
         qnSetNVNameVal(&a.argNV[i], name.c_str(), value.c_str());
+        // The SCPD lists them in the opposite order: they are matched by name.
+        echo.insert(echo.find("<argumentList>") + 14,
+                    "<argument><name>" + name + "</name><direction>in</direction></argument>");
     }
     a.argNum = QN_ARG_MAX_NUM;
-    // The device knows the service type; Echo is not in its SCPD, its handler takes it.
+    std::string scpd = readWholeFile(lightDir() + "/SwitchPower.xml");
+    scpd.insert(scpd.find("<actionList>") + 12, echo + "</argumentList></action>");
+    DeviceDir dir({{"SwitchPower.xml", scpd}});
+    uint16_t port = 0;
+    addLight(&port, "127.0.0.1", dir.path());
+    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
+    lightApp.echoArgs = true;
     QNApiAction sent = a;
     ASSERT_EQ(qnCPSoapAction(cp, kSwitchPower, &a), QN_OK) << console();
     ASSERT_EQ(a.argNum, QN_ARG_MAX_NUM);
