@@ -184,9 +184,49 @@ void noteDeviceNamespaces(const QNTextDoc *doc, QNRootDesc *root, const QNDevDes
             noteDeviceNamespaces(doc, root, dev->devices[d]);
 }
 
-// Empties the service and device slots of dev, releasing their records.
+void releaseIcons(QNDevDesc *dev)
+{
+    for (QNIconDesc *&icon : dev->icons) {
+        delete icon;
+        icon = nullptr;
+    }
+    dev->iconCount = 0;
+}
+
+// The icons of an iconList, for the model queries. Icons are only
+// information: a list that cannot be read, children that are not icons and
+// icons beyond kMaxIcons are passed over without failing the description.
+void parseIconList(QNTextDoc *doc, QNDevDesc *dev, const XmlChild &list)
+{
+    releaseIcons(dev);
+    doc->pos = list.start;
+    XmlChild items[kMaxIcons];
+    int noLeaves = 0;
+    int count = kMaxIcons;
+    if (xmlReadChildList(doc, nullptr, &noLeaves, items, &count) != 0)
+        count = 0; // more than kMaxIcons, or unreadable: none kept
+    for (int i = 0; i < count; ++i) {
+        if (xmlLocalName(xmlChildName(doc, items[i])) != "icon")
+            continue;
+        auto *icon = new (std::nothrow) QNIconDesc();
+        if (icon == nullptr)
+            return;
+        doc->pos = items[i].start;
+        int fields = kIconFields;
+        int noChildren = 0;
+        if (xmlReadChildList(doc, icon->fields, &fields, nullptr, &noChildren) != 0) {
+            delete icon;
+            continue;
+        }
+        icon->fieldCount = static_cast<uint16_t>(fields);
+        dev->icons[dev->iconCount++] = icon;
+    }
+}
+
+// Empties the service, device and icon slots of dev, releasing their records.
 void releaseChildren(QNDevDesc *dev)
 {
+    releaseIcons(dev);
     for (QNServDesc *&serv : dev->services) {
         if (serv != nullptr)
             freeService(serv);
@@ -210,6 +250,7 @@ int parseDevice(QNTextDoc *doc, QNDevDesc *dev)
     if (!docUsable(doc) || dev == nullptr)
         return QN_ERR_ARG;
     int fields = dev->fieldCount < kMaxFields ? dev->fieldCount : kMaxFields;
+    releaseIcons(dev); // a reused record keeps none of its old icons
     XmlChild kids[kDeviceContainerSlots];
     int count = kDeviceContainerSlots;
     int ret = xmlReadChildList(doc, dev->fields, &fields, kids, &count);
@@ -223,7 +264,7 @@ int parseDevice(QNTextDoc *doc, QNDevDesc *dev)
         else if (name == "deviceList")
             ret = parseDeviceList(doc, dev, kids[i]);
         else if (name == "iconList")
-            ret = 0; // icons are not kept
+            parseIconList(doc, dev, kids[i]); // never fails the description
         else
             ret = kErrStructure;
         if (ret != 0)

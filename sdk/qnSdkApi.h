@@ -232,6 +232,21 @@ QN_RET qnGetVarInfo(QN_ENTITY entity, const char *serviceType, const char *varNa
  * argDirection[i] its direction code. Results as for qnGetVarInfo. */
 QN_RET qnGetActionArgVars(QN_ENTITY entity, const char *serviceType, QNApiAction *action);
 
+typedef struct QNApiIcon {
+    char mimetype[QN_NAME_MAX_LEN];
+    int32_t width;                  /* -1 when absent or not a number */
+    int32_t height;
+    int32_t depth;
+    char url[QN_VAL_MAX_LEN];       /* as the description writes it */
+} QNApiIcon;
+
+/* Copies the icons of the device of deviceType (the root device for "")
+ * into icons, in document order; count is in/out as for the list queries
+ * (0 icons is a success). The stack keeps up to 8 icons per device. QN_OK;
+ * QN_ERR when no such device exists; QN_ERR_ARG for an invalid entity,
+ * absent arguments or a count of 0. */
+QN_RET qnGetIconList(QN_ENTITY entity, const char *deviceType, QNApiIcon *icons, int32_t *count);
+
 typedef int32_t (*QNWalkCallback)(QN_ENTITY entity, const char *type, int32_t isDevice, void *user);
 QN_RET qnWalkDesc(QN_ENTITY entity, const char *deviceType, QNWalkCallback callback, void *user);
 const char *qnFindDescValue(QN_ENTITY entity, const char *reserved1, const char *reserved2,

@@ -1,6 +1,6 @@
 // The copying model queries: a state variable with its type, default and
-// allowed values, and the related state variable of each argument of an
-// action. Unlike the list queries they hand out no pointers into the model,
+// allowed values, the related state variable of each argument of an
+// action, and a device's icons. Unlike the list queries they hand out no pointers into the model,
 // so an application may keep what they return while the server thread
 // replaces or releases the model.
 #include "query.h"
@@ -78,7 +78,55 @@ void copyVar(const QNVarDesc &var, QNApiVarInfo *info)
     }
 }
 
+// A non-negative decimal number of at most 9 digits, or -1.
+int32_t iconNumber(const char *text)
+{
+    if (text == nullptr || text[0] == '\0')
+        return -1;
+    int32_t value = 0;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        if (text[i] < '0' || text[i] > '9' || i >= 9)
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+void copyIcon(const QNIconDesc &icon, QNApiIcon *out)
+{
+    std::memset(out, 0, sizeof *out);
+    int n = std::min<int>(icon.fieldCount, kIconFields);
+    auto leaf = [&](const char *name) { return findNameVal(icon.fields, n, name); };
+    const char *mimetype = leaf("mimetype");
+    const char *url = leaf("url");
+    copyBounded(out->mimetype, sizeof out->mimetype, mimetype != nullptr ? mimetype : "");
+    copyBounded(out->url, sizeof out->url, url != nullptr ? url : "");
+    out->width = iconNumber(leaf("width"));
+    out->height = iconNumber(leaf("height"));
+    out->depth = iconNumber(leaf("depth"));
+}
+
 } // namespace
+
+extern "C" QN_RET qnGetIconList(QN_ENTITY entity, const char *deviceType, QNApiIcon *icons, int32_t *count)
+{
+    std::lock_guard guard(stackLock());
+    QNRootDesc *root = entityDesc(entity);
+    if (root == nullptr || deviceType == nullptr || icons == nullptr || count == nullptr || *count <= 0)
+        return QN_ERR_ARG;
+    const QNDevDesc *dev = deviceType[0] == '\0' ? &root->device : findDeviceByType(&root->device, deviceType);
+    if (dev == nullptr) {
+        *count = 0;
+        return QN_ERR;
+    }
+    int n = std::min<int>({*count, dev->iconCount, kMaxIcons});
+    int kept = 0;
+    for (int i = 0; i < n; ++i)
+        if (dev->icons[i] != nullptr)
+            copyIcon(*dev->icons[i], &icons[kept++]);
+    *count = kept;
+    return QN_OK;
+}
 
 extern "C" QN_RET qnGetVarInfo(QN_ENTITY entity, const char *serviceType, const char *varName, QNApiVarInfo *info)
 {
