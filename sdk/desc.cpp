@@ -194,32 +194,32 @@ void releaseIcons(QNDevDesc *dev)
 }
 
 // The icons of an iconList, for the model queries. Icons are only
-// information: a list that cannot be read, children that are not icons and
+// information: children that are not icons, icons that cannot be read and
 // icons beyond kMaxIcons are passed over without failing the description.
 void parseIconList(QNTextDoc *doc, QNDevDesc *dev, const XmlChild &list)
 {
     releaseIcons(dev);
     doc->pos = list.start;
-    XmlChild items[kMaxIcons];
-    int noLeaves = 0;
-    int count = kMaxIcons;
-    if (xmlReadChildList(doc, nullptr, &noLeaves, items, &count) != 0)
-        count = 0; // more than kMaxIcons, or unreadable: none kept
-    for (int i = 0; i < count; ++i) {
-        if (xmlLocalName(xmlChildName(doc, items[i])) != "icon")
-            continue;
-        auto *icon = new (std::nothrow) QNIconDesc();
-        if (icon == nullptr)
+    for (;;) {
+        XmlChild item{};
+        if (xmlReadElementAt(doc, &item) != 0 || (doc->state != XS_ELEMENT && doc->state != XS_EMPTY))
             return;
-        doc->pos = items[i].start;
-        int fields = kIconFields;
-        int noChildren = 0;
-        if (xmlReadChildList(doc, icon->fields, &fields, nullptr, &noChildren) != 0) {
-            delete icon;
-            continue;
+        int state = doc->state;
+        if (state == XS_ELEMENT && dev->iconCount < kMaxIcons && xmlLocalName(xmlChildName(doc, item)) == "icon") {
+            auto *icon = new (std::nothrow) QNIconDesc();
+            if (icon == nullptr)
+                return;
+            doc->pos = item.start;
+            int fields = kIconFields;
+            int noChildren = 0;
+            if (xmlReadChildList(doc, icon->fields, &fields, nullptr, &noChildren) == 0) {
+                icon->fieldCount = static_cast<uint16_t>(fields);
+                dev->icons[dev->iconCount++] = icon;
+            } else {
+                delete icon;
+            }
         }
-        icon->fieldCount = static_cast<uint16_t>(fields);
-        dev->icons[dev->iconCount++] = icon;
+        xmlMovePast(doc, item, state);
     }
 }
 

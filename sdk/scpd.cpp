@@ -186,16 +186,6 @@ int findAllowedValues(QNTextDoc *doc, XmlChild *child, int *kind)
     }
 }
 
-// Moves pos past the container child just read into *child (its closing
-// tag's '>'); empty elements already end there.
-void skipContainer(QNTextDoc *doc, const XmlChild &child)
-{
-    uint32_t at = child.end;
-    while (at < doc->len && doc->text[at] != '>')
-        ++at;
-    doc->pos = at < doc->len ? at + 1 : doc->len;
-}
-
 // The first defaultValue leaf among the variable's children from pos, kept
 // in *out; other leaves and containers are passed over. UDA 1.0 puts it
 // before the allowed values, many devices after them. A child that cannot
@@ -211,7 +201,7 @@ void findDefaultValue(QNTextDoc *doc, QNNameVal *out)
         if (xmlReadLeaf(doc, &leaf) != 0)
             return;
         if (doc->state == XS_NONE) { // an element with children
-            skipContainer(doc, child);
+            xmlMovePast(doc, child, XS_ELEMENT);
             continue;
         }
         if (xmlLocalName(leaf.name) == "defaultValue") {

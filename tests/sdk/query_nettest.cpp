@@ -698,3 +698,26 @@ TEST_F(Queries, ActionArgVarsNameEachArgumentsStateVariable)
         EXPECT_EQ(args, c.args) << c.name;
     }
 }
+
+TEST_F(Queries, IconListCopiesEachIcon)
+{
+    QNApiIcon icons[8];
+    int32_t count = 8;
+    ASSERT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_OK);
+    ASSERT_EQ(count, 4);
+    EXPECT_STREQ(icons[1].mimetype, "image/png");
+    EXPECT_EQ(icons[1].width, 120);
+    EXPECT_EQ(icons[1].height, 120);
+    EXPECT_EQ(icons[1].depth, 24);
+    EXPECT_STREQ(icons[1].url, "/icons/lrg.png");
+    count = 2; // capacity
+    ASSERT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_OK);
+    EXPECT_EQ(count, 2);
+    count = 8;
+    ASSERT_EQ(qnGetIconList(binary_, "", icons, &count), QN_OK);
+    EXPECT_EQ(count, 0);
+    count = 8;
+    EXPECT_EQ(qnGetIconList(hub_, "urn:x:device:None:1", icons, &count), QN_ERR);
+    count = 0;
+    EXPECT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_ERR_ARG);
+}
