@@ -611,3 +611,40 @@ TEST_F(Soap, HandlerRemovesItsDevice)
 }
 
 } // namespace
+
+namespace {
+
+// A saved description's URLBase names the device that serves it, and the
+// document's relative URLs resolve against it; one without stays without.
+TEST_F(Soap, UrlBaseNamesTheServingDevice)
+{
+    std::string relative = readWholeFile(lightDir() + "/BinaryLight.xml");
+    for (const char *url : {">/SwitchPower.xml<", ">/SwitchPower/control<"})
+        relative.erase(relative.find(url) + 1, 1);
+    std::string foreign = relative;
+    foreign.insert(foreign.find("</specVersion>") + 14, "<URLBase>http://10.99.0.1:4004/base/</URLBase>");
+    struct Case {
+        const char *name;
+        std::string desc;
+        bool urlBase;
+    } cases[] = {
+        {"foreign URLBase, relative URLs", foreign, true},
+        {"no URLBase, relative URLs", relative, false},
+    };
+    for (const Case &c : cases) {
+        DeviceDir dir({{"BinaryLight.xml", c.desc}});
+        uint16_t port = 0;
+        QN_DEVICE dev = addLight(&port, "127.0.0.1", dir.path());
+        const std::string host = "127.0.0.1:" + std::to_string(port);
+        std::string served = exchange("127.0.0.1", port, "GET /BinaryLight.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        EXPECT_EQ(served.find("<URLBase>http://" + host + "/</URLBase>") != std::string::npos, c.urlBase) << c.name;
+        EXPECT_EQ(served.find("10.99.0.1"), std::string::npos) << c.name;
+        std::string scpd = exchange("127.0.0.1", port, "GET /SwitchPower.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        EXPECT_EQ(scpd.rfind("HTTP/1.1 200", 0), 0u) << c.name;
+        std::string answer = post(port, "/SwitchPower/control", kSetTarget, setTargetBody());
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << c.name << "\n" << answer;
+        EXPECT_EQ(qnRemoveDevice(dev), QN_OK);
+    }
+}
+
+} // namespace
