@@ -196,9 +196,11 @@ void releaseIcons(QNDevDesc *dev)
 // The icons of an iconList, for the model queries. Icons are only
 // information: children that are not icons, icons that cannot be read and
 // icons beyond kMaxIcons are passed over without failing the description.
+// Records a model parsed before already holds are reused, so that parsing
+// again allocates nothing.
 void parseIconList(QNTextDoc *doc, QNDevDesc *dev, const XmlChild &list)
 {
-    releaseIcons(dev);
+    dev->iconCount = 0;
     doc->pos = list.start;
     for (;;) {
         XmlChild item{};
@@ -206,17 +208,15 @@ void parseIconList(QNTextDoc *doc, QNDevDesc *dev, const XmlChild &list)
             return;
         int state = doc->state;
         if (state == XS_ELEMENT && dev->iconCount < kMaxIcons && xmlLocalName(xmlChildName(doc, item)) == "icon") {
-            auto *icon = new (std::nothrow) QNIconDesc();
-            if (icon == nullptr)
+            QNIconDesc *&icon = dev->icons[dev->iconCount];
+            if (icon == nullptr && (icon = new (std::nothrow) QNIconDesc()) == nullptr)
                 return;
             doc->pos = item.start;
             int fields = kIconFields;
             int noChildren = 0;
             if (xmlReadChildList(doc, icon->fields, &fields, nullptr, &noChildren) == 0) {
                 icon->fieldCount = static_cast<uint16_t>(fields);
-                dev->icons[dev->iconCount++] = icon;
-            } else {
-                delete icon;
+                ++dev->iconCount;
             }
         }
         xmlMovePast(doc, item, state);
@@ -250,7 +250,7 @@ int parseDevice(QNTextDoc *doc, QNDevDesc *dev)
     if (!docUsable(doc) || dev == nullptr)
         return QN_ERR_ARG;
     int fields = dev->fieldCount < kMaxFields ? dev->fieldCount : kMaxFields;
-    releaseIcons(dev); // a reused record keeps none of its old icons
+    dev->iconCount = 0; // a reused record shows none of its old icons
     XmlChild kids[kDeviceContainerSlots];
     int count = kDeviceContainerSlots;
     int ret = xmlReadChildList(doc, dev->fields, &fields, kids, &count);
