@@ -97,18 +97,20 @@ bool isInArg(const QNArgDesc *arg)
     return dir == AD_IN || dir == AD_INOUT;
 }
 
-bool requestHasArg(const QNApiAction &request, const char *name)
+// A request's argument elements are compared by their local names: a
+// control point may give them the action's prefix.
+bool requestHasArg(const QNApiAction &request, std::string_view name)
 {
     for (int i = 0; i < request.argNum && i < QN_ARG_MAX_NUM; ++i)
-        if (std::strcmp(request.argNV[i].name, name) == 0)
+        if (xmlLocalName(fieldView(request.argNV[i].name)) == name)
             return true;
     return false;
 }
 
-bool actionHasInArg(const QNActionDesc *action, const char *name)
+bool actionHasInArg(const QNActionDesc *action, std::string_view name)
 {
     for (int i = 0; i < action->argCount && i < QN_ARG_MAX_NUM; ++i)
-        if (isInArg(action->args[i]) && std::strcmp(action->args[i]->name.val, name) == 0)
+        if (isInArg(action->args[i]) && name == action->args[i]->name.val)
             return true;
     return false;
 }
@@ -134,7 +136,7 @@ UpnpError checkAction(QNScpd *scpd, const QNApiAction &request)
             return kInvalidArgs;
     }
     for (int i = 0; i < request.argNum && i < QN_ARG_MAX_NUM; ++i)
-        if (!actionHasInArg(action, request.argNV[i].name))
+        if (!actionHasInArg(action, xmlLocalName(fieldView(request.argNV[i].name))))
             return kInvalidArgs;
     // Every name is known and every in-argument is there: a surplus count
     // means a name given twice.

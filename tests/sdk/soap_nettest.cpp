@@ -158,7 +158,12 @@ TEST_F(Soap, FaultsCarryTheUpnpErrorOfTheRefusal)
         EXPECT_STREQ(a.argNV[2].val, c.code) << c.name;
         EXPECT_STREQ(a.argNV[3].val, c.desc) << c.name;
         EXPECT_EQ(lightApp.callList().size(), c.handlerAsked ? 1u : 0u) << c.name;
-    }
+    }    // Argument elements that carry the action's prefix are matched by their local names.
+    lightApp.reset();
+    std::string prefixed = post(port, "/SwitchPower/control", kSetTarget,
+                                envelopeOf("<u:SetTarget xmlns:u=\"urn:schemas-upnp-org:service:SwitchPower:1\">"
+                                           "<u:newTargetValue>1</u:newTargetValue></u:SetTarget>"));
+    EXPECT_EQ(prefixed.rfind("HTTP/1.1 200", 0), 0u) << prefixed;
 }
 
 TEST_F(Soap, RefusedActionIsAFaultWithStatus500)
