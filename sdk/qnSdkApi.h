@@ -94,7 +94,8 @@ typedef struct QNNameVal {
  * itself answers 401 "Invalid Action" for an action the service's SCPD
  * does not define and 402 "Invalid Args" for in-arguments that are not
  * exactly the defined ones (by name, in any order); a QueryStateVariable
- * for a variable the SCPD does not define gets 404 "Invalid Var". */
+ * for a variable the SCPD does not define gets 404 "Invalid Var". The
+ * handler receives the in-arguments in the SCPD's order under its names. */
 typedef struct QNApiAction {
     uint16_t errCode;               /* HTTP status / UPnP error code */
     char errDesc[QN_VAL_MAX_LEN];   /* reason phrase / error description */

@@ -118,10 +118,11 @@ bool actionHasInArg(const QNActionDesc *action, std::string_view name)
 // Checks a request against the SCPD of the service it was posted to: the
 // action must be defined, and its in-arguments must be exactly the
 // defined ones, matched by name so that their order does not matter (some
-// control points do not keep the SCPD's order). A service without a parsed
-// SCPD is not checked.
-UpnpError checkAction(QNScpd *scpd, const QNApiAction &request)
+// control points do not keep the SCPD's order). *found is the action's
+// description. A service without a parsed SCPD is not checked.
+UpnpError checkAction(QNScpd *scpd, const QNApiAction &request, const QNActionDesc **found)
 {
+    *found = nullptr;
     if (scpd == nullptr)
         return kNoError;
     const QNActionDesc *action = findActionInScpd(scpd, request.action);
@@ -140,7 +141,35 @@ UpnpError checkAction(QNScpd *scpd, const QNApiAction &request)
             return kInvalidArgs;
     // Every name is known and every in-argument is there: a surplus count
     // means a name given twice.
-    return request.argNum == inArgs ? kNoError : kInvalidArgs;
+    if (request.argNum != inArgs)
+        return kInvalidArgs;
+    *found = action;
+    return kNoError;
+}
+
+// Puts the checked in-arguments into the SCPD's order under the SCPD's
+// names, so that a handler (a generated callback among them) may read them
+// by position whatever order the control point chose.
+void putInScpdOrder(const QNActionDesc *action, QNApiAction *request)
+{
+    QNNameVal ordered[QN_ARG_MAX_NUM];
+    int n = 0;
+    for (int i = 0; i < action->argCount && i < QN_ARG_MAX_NUM; ++i) {
+        if (!isInArg(action->args[i]))
+            continue;
+        std::string_view name = action->args[i]->name.val;
+        for (int k = 0; k < request->argNum && k < QN_ARG_MAX_NUM; ++k)
+            if (xmlLocalName(fieldView(request->argNV[k].name)) == name) {
+                copyBounded(ordered[n].name, sizeof ordered[n].name, name);
+                copyBounded(ordered[n].val, sizeof ordered[n].val, fieldView(request->argNV[k].val));
+                ++n;
+                break;
+            }
+    }
+    for (int i = 0; i < n; ++i) {
+        request->argNV[i] = ordered[i];
+        request->argDirection[i] = AD_IN;
+    }
 }
 
 bool scpdHasVar(const QNScpd *scpd, const char *name)
@@ -179,12 +208,15 @@ int answerAction(MsgHandler *handler, EntitySlot *slot, QNServDesc *serv, const 
         consolePrint(" val = %s, action = %s\r\n", call.action, action->action);
         return -1;
     }
-    UpnpError invalid = checkAction(serv->scpd, *action);
+    const QNActionDesc *defined = nullptr;
+    UpnpError invalid = checkAction(serv->scpd, *action, &defined);
     if (invalid.code != 0) {
         consolePrint(" action %s refused: %d\r\n", call.action, invalid.code);
         sendFault(handler, invalid.code, invalid.desc);
         return 0;
     }
+    if (defined != nullptr)
+        putInScpdOrder(defined, action.get());
     // The handler may name its own error here when it refuses.
     action->errCode = 0;
     action->errDesc[0] = '\0';

@@ -199,7 +199,8 @@ TEST_F(Soap, WholeRecordCrossesTheWireUnchanged)
         std::string name = "Arg" + std::to_string(i) + std::string(QN_NAME_MAX_LEN - 6, 'n');
         std::string value = "<&>" + std::to_string(i) + std::string(QN_VAL_MAX_LEN - 6, i % 2 ? '&' : '<');
         qnSetNVNameVal(&a.argNV[i], name.c_str(), value.c_str());
-        // The SCPD lists them in the opposite order: they are matched by name.
+        // The SCPD lists them in the opposite order: they are matched by name
+        // and handed to the application in the SCPD's order.
         echo.insert(echo.find("<argumentList>") + 14,
                     "<argument><name>" + name + "</name><direction>in</direction></argument>");
     }
@@ -214,9 +215,10 @@ TEST_F(Soap, WholeRecordCrossesTheWireUnchanged)
     QNApiAction sent = a;
     ASSERT_EQ(qnCPSoapAction(cp, kSwitchPower, &a), QN_OK) << console();
     ASSERT_EQ(a.argNum, QN_ARG_MAX_NUM);
+    // The handler saw (and echoed) them in the SCPD's order.
     for (int i = 0; i < QN_ARG_MAX_NUM; ++i) {
-        EXPECT_STREQ(a.argNV[i].name, sent.argNV[i].name) << i;
-        EXPECT_STREQ(a.argNV[i].val, sent.argNV[i].val) << i;
+        EXPECT_STREQ(a.argNV[i].name, sent.argNV[QN_ARG_MAX_NUM - 1 - i].name) << i;
+        EXPECT_STREQ(a.argNV[i].val, sent.argNV[QN_ARG_MAX_NUM - 1 - i].val) << i;
     }
     EXPECT_NE(console().find(" action->argNum = 16\r\n"), std::string::npos);
 }
