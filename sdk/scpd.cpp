@@ -188,11 +188,15 @@ int findAllowedValues(QNTextDoc *doc, XmlChild *child, int *kind)
 
 // The first defaultValue leaf among the variable's children from pos, kept
 // in *out; other leaves and containers are passed over. UDA 1.0 puts it
-// before the allowed values, many devices after them. A child that cannot
-// be read ends the search without an error: the second pass that fills
-// the rest of the record reports it.
+// before the allowed values, many devices after them. The leading leaves
+// that parseStateVar takes as name and dataType (up to two, whatever their
+// tags) are not candidates, so that a written variable reads back the same.
+// A child that cannot be read ends the search without an error: the pass
+// that fills the rest of the record reports it.
 void findDefaultValue(QNTextDoc *doc, QNNameVal *out)
 {
+    int leading = 0; // leaves before the first container, up to two
+    bool inLead = true;
     for (;;) {
         XmlChild child{};
         if (xmlReadElementAt(doc, &child) != 0 || doc->state == XS_NONE)
@@ -201,10 +205,15 @@ void findDefaultValue(QNTextDoc *doc, QNNameVal *out)
         if (xmlReadLeaf(doc, &leaf) != 0)
             return;
         if (doc->state == XS_NONE) { // an element with children
+            inLead = false;
             xmlMovePast(doc, child, XS_ELEMENT);
             continue;
         }
-        if (xmlLocalName(leaf.name) == "defaultValue") {
+        if (inLead && leading < 2) {
+            ++leading;
+            continue;
+        }
+        if (std::strcmp(leaf.name, "defaultValue") == 0) {
             *out = leaf;
             return;
         }
