@@ -104,7 +104,13 @@ void appendActionCallback(const QNActionDesc *action, const std::string &ident, 
                 "\t\treturn QN_ERR_ARG;" + lf;
         ++checks;
     }
-    *out += (checks > 0 ? lf : "") + "\t// TODO: Add your extra code here" + lf + lf;
+    *out += (checks > 0 ? lf : "") + "\t// TODO: Add your extra code here" + lf;
+    // The stack has answered undefined actions and arguments itself; what
+    // the application refuses, it names in the record.
+    *out += "\t// To refuse the request, set action->errCode to a UPnP error (600" + lf +
+            "\t// Argument Value Invalid, 701 Transition not available, ...) and" + lf +
+            "\t// action->errDesc to its text, and return QN_ERR: the SOAP fault" + lf +
+            "\t// carries them (without them it is 501 XML error)." + lf + lf;
     if (checks > 0)
         *out += "\ti = 0;" + lf;
     int outs = 0;

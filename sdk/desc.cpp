@@ -184,9 +184,49 @@ void noteDeviceNamespaces(const QNTextDoc *doc, QNRootDesc *root, const QNDevDes
             noteDeviceNamespaces(doc, root, dev->devices[d]);
 }
 
-// Empties the service and device slots of dev, releasing their records.
+void releaseIcons(QNDevDesc *dev)
+{
+    for (QNIconDesc *&icon : dev->icons) {
+        delete icon;
+        icon = nullptr;
+    }
+    dev->iconCount = 0;
+}
+
+// The icons of an iconList, for the model queries. Icons are only
+// information: children that are not icons, icons that cannot be read and
+// icons beyond kMaxIcons are passed over without failing the description.
+// Records a model parsed before already holds are reused, so that parsing
+// again allocates nothing.
+void parseIconList(QNTextDoc *doc, QNDevDesc *dev, const XmlChild &list)
+{
+    dev->iconCount = 0;
+    doc->pos = list.start;
+    for (;;) {
+        XmlChild item{};
+        if (xmlReadElementAt(doc, &item) != 0 || (doc->state != XS_ELEMENT && doc->state != XS_EMPTY))
+            return;
+        int state = doc->state;
+        if (state == XS_ELEMENT && dev->iconCount < kMaxIcons && xmlLocalName(xmlChildName(doc, item)) == "icon") {
+            QNIconDesc *&icon = dev->icons[dev->iconCount];
+            if (icon == nullptr && (icon = new (std::nothrow) QNIconDesc()) == nullptr)
+                return;
+            doc->pos = item.start;
+            int fields = kIconFields;
+            int noChildren = 0;
+            if (xmlReadChildList(doc, icon->fields, &fields, nullptr, &noChildren) == 0) {
+                icon->fieldCount = static_cast<uint16_t>(fields);
+                ++dev->iconCount;
+            }
+        }
+        xmlMovePast(doc, item, state);
+    }
+}
+
+// Empties the service, device and icon slots of dev, releasing their records.
 void releaseChildren(QNDevDesc *dev)
 {
+    releaseIcons(dev);
     for (QNServDesc *&serv : dev->services) {
         if (serv != nullptr)
             freeService(serv);
@@ -210,6 +250,7 @@ int parseDevice(QNTextDoc *doc, QNDevDesc *dev)
     if (!docUsable(doc) || dev == nullptr)
         return QN_ERR_ARG;
     int fields = dev->fieldCount < kMaxFields ? dev->fieldCount : kMaxFields;
+    dev->iconCount = 0; // a reused record shows none of its old icons
     XmlChild kids[kDeviceContainerSlots];
     int count = kDeviceContainerSlots;
     int ret = xmlReadChildList(doc, dev->fields, &fields, kids, &count);
@@ -223,7 +264,7 @@ int parseDevice(QNTextDoc *doc, QNDevDesc *dev)
         else if (name == "deviceList")
             ret = parseDeviceList(doc, dev, kids[i]);
         else if (name == "iconList")
-            ret = 0; // icons are not kept
+            parseIconList(doc, dev, kids[i]); // never fails the description
         else
             ret = kErrStructure;
         if (ret != 0)

@@ -29,6 +29,12 @@ struct QNServDesc {
     QNNameVal fields[kMaxFields]; // the leaf children of service, in order
 };
 
+// One icon of a device's iconList: its leaves in document order.
+struct QNIconDesc {
+    uint16_t fieldCount;             // at most kIconFields
+    QNNameVal fields[kIconFields];
+};
+
 struct QNDevDesc {
     uint16_t serviceCount;                     // at most kMaxServices
     QNServDesc *services[kMaxServices];        // owned
@@ -40,6 +46,8 @@ struct QNDevDesc {
     QNNameVal fields[kMaxFields];              // the leaf children of device, in order
     uint32_t lastActive;                       // control point: last announcement (s), 0 = none
     uint32_t cacheControl;                     // control point: its max-age (s)
+    uint16_t iconCount;                        // at most kMaxIcons
+    QNIconDesc *icons[kMaxIcons];              // owned; kept for the queries, not written
 };
 
 struct QNRootDesc {

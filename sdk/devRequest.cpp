@@ -87,8 +87,13 @@ bool pathMatches(const EntitySlot *slot, const char *url, const char *target)
         return true;
     if (url[0] == '/' || strncasecmp(url, "http://", 7) == 0)
         return false;
+    // UDA 1.0, 2.1: relative URLs resolve against URLBase when the
+    // description has one (it names this device, see customizeUrlBase),
+    // otherwise against the URL the description was fetched from.
+    const QNNameVal &base = slot->desc->urlBase;
+    bool hasBase = std::strcmp(base.name, "URLBase") == 0 && base.val[0] != '\0';
     char resolved[QN_VAL_MAX_LEN];
-    joinUrl(slot->descUrl, url, resolved, sizeof resolved);
+    joinUrl(hasBase ? base.val : slot->descUrl, url, resolved, sizeof resolved);
     return pathOfUrl(resolved) == target;
 }
 

@@ -196,6 +196,20 @@ void customizeDevice(const QNApiDevSettings &settings, QNDevDesc *dev)
         customizeDevice(settings, dev->devices[i]);
 }
 
+// A description saved from another device often names that device in its
+// URLBase; control points resolve every relative URL against it (UDA 1.0,
+// 2.1) and would send their requests there. The URLBase is made to name
+// this device (its address and control port, where the description, the
+// SCPDs, control and eventing are answered); a document without one stays
+// without, so that its URLs resolve against the description URL as before.
+void customizeUrlBase(const QNApiDevSettings &settings, QNRootDesc *root)
+{
+    if (std::strcmp(root->urlBase.name, "URLBase") != 0)
+        return;
+    strBuild(root->urlBase.val, sizeof root->urlBase.val, "s", "http://", "s", settings.ipAddr, "s", ":", "u",
+             static_cast<unsigned>(settings.soapPort), "s", "/", "");
+}
+
 } // namespace
 
 // Rewrites a loaded description so that it describes the device at its
@@ -326,6 +340,8 @@ int loadModel(EntitySlot &slot, const char *localPath, const char *webPath, cons
         consolePrint(" customize error, ret = %d\r\n", rc);
         return -1;
     }
+    if (customize != nullptr)
+        customizeUrlBase(*customize, slot.desc);
     consolePrint(" parsing scpds\r\n");
     rc = parseScpdOfDev(slot.self, &slot.desc->device, buf.data.get(), buf.size, localPath, handler);
     if (rc != 0) {

@@ -3,6 +3,7 @@
 #include "fileService.h"
 
 #include "desc.h"
+#include "devRequest.h"
 #include "entity.h"
 #include "log.h"
 #include "query.h"
@@ -336,7 +337,9 @@ int fileServiceHandle(MsgHandler *handler)
     copyBounded(target, sizeof target, fieldText(msg->uri));
     if (isDescriptionPath(slot, target))
         return serveXml(handler, slot, kDescDocKind, writeDesc, static_cast<const QNRootDesc *>(slot->desc));
-    const QNScpd *scpd = getScpdByScpdUrl(&slot->desc->device, target);
+    // Relative SCPDURLs are found as a control point resolves them.
+    const QNServDesc *serv = serviceAtPath(slot, "SCPDURL", target);
+    const QNScpd *scpd = serv != nullptr ? serv->scpd : nullptr;
     if (scpd != nullptr)
         return serveXml(handler, slot, kScpdDocKind, writeScpd, scpd);
     (void)serveUserFile(handler, slot, target);

@@ -51,6 +51,8 @@ inline constexpr int kMaxFields = 32;          // leaf fields per device or serv
 inline constexpr int kMaxActions = 64;         // actions per SCPD
 inline constexpr int kMaxStateVars = 128;      // state variables per SCPD
 inline constexpr int kMaxAllowedValues = 64;   // allowed values per state variable
+inline constexpr int kMaxIcons = 8;            // icons kept per device; more are dropped
+inline constexpr int kIconFields = 8;          // leaves per icon (mimetype, width, height, depth, url)
 // Namespace prefixes of prefixed description leaves (dlna:X_DLNADOC) that a
 // parsed description remembers so that its written form declares them.
 inline constexpr int kMaxDescNamespaces = 8;

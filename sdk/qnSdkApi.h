@@ -86,9 +86,21 @@ typedef struct QNNameVal {
     char val[QN_VAL_MAX_LEN];
 } QNNameVal;
 
+/* An action request or answer. After a control-point call errCode and
+ * errDesc are the HTTP status and reason phrase of the answer. In the
+ * record of MT_DEV_ACTION both are 0 and "" when the handler is called; a
+ * handler that refuses the action (answers nonzero) may set errCode to a
+ * UPnP error code (1 to 999, e.g. 402, 600, 701) and errDesc to its
+ * description, and the SOAP fault carries them; a refusal without one is
+ * answered with 501 "XML error". Before the handler is asked the stack
+ * itself answers 401 "Invalid Action" for an action the service's SCPD
+ * does not define and 402 "Invalid Args" for in-arguments that are not
+ * exactly the defined ones (by name, in any order); a QueryStateVariable
+ * for a variable the SCPD does not define gets 404 "Invalid Var". The
+ * handler receives the in-arguments in the SCPD's order under its names. */
 typedef struct QNApiAction {
-    uint16_t errCode;               /* HTTP status of the answer */
-    char errDesc[QN_VAL_MAX_LEN];   /* reason phrase of the answer */
+    uint16_t errCode;               /* HTTP status / UPnP error code */
+    char errDesc[QN_VAL_MAX_LEN];   /* reason phrase / error description */
     char action[QN_NAME_MAX_LEN];   /* action name */
     uint16_t argNum;                /* used entries, at most QN_ARG_MAX_NUM */
     QNNameVal argNV[QN_ARG_MAX_NUM];
@@ -208,6 +220,56 @@ QN_RET qnGetActionArgs(QN_ENTITY entity, QNApiAction *action);
 QN_RET qnGetDescUrl(QN_ENTITY entity, const char *serviceType, char *buf, int32_t len);
 QN_RET qnGetUdn(QN_ENTITY entity, char *buf, int32_t len);
 QN_RET qnGetDevAddr(QN_ENTITY entity, uint32_t *addr, uint16_t *port);
+
+/* ---- Typed state variables and arguments ----------------------------------
+ * Copying queries: the caller's record receives copies, so they are safe
+ * from any thread while the stack runs (the model may be replaced
+ * meanwhile). Texts are cut to their buffers.
+ */
+#define QN_ALLOWED_MAX_NUM 64 /* allowed values a QNApiVarInfo holds */
+
+typedef struct QNApiVarInfo {
+    char name[QN_NAME_MAX_LEN];
+    char dataType[QN_NAME_MAX_LEN];       /* "ui2", "string", ...; "" when absent */
+    char defaultValue[QN_VAL_MAX_LEN];    /* "" when absent (hasDefault 0) */
+    uint8_t hasDefault;                   /* 1: the SCPD gives a defaultValue */
+    uint8_t sendEvents;                   /* 1 evented, 0 not */
+    uint8_t hasRange;                     /* 1: an allowedValueRange, below */
+    uint8_t hasList;                      /* 1: an allowedValueList, in allowed */
+    uint16_t allowedNum;                  /* entries of allowed in use */
+    char allowed[QN_ALLOWED_MAX_NUM][QN_NAME_MAX_LEN]; /* list values, in order */
+    char minimum[QN_NAME_MAX_LEN];        /* range bounds; "" when not given */
+    char maximum[QN_NAME_MAX_LEN];
+    char step[QN_NAME_MAX_LEN];
+} QNApiVarInfo;
+
+/* Copies the state variable varName of the first service of serviceType
+ * into info (zero-filled first). QN_OK; QN_ERR when the service, its SCPD
+ * or the variable is missing; QN_ERR_ARG for an invalid entity or absent
+ * arguments. */
+QN_RET qnGetVarInfo(QN_ENTITY entity, const char *serviceType, const char *varName, QNApiVarInfo *info);
+
+/* Like qnGetActionArgs, for the action action->action of the first service
+ * of serviceType (every service in order when serviceType is empty), and
+ * with each argument's relatedStateVariable copied into argNV[i].val ("" when
+ * the SCPD names none): argNV[i].name is the argument's name and
+ * argDirection[i] its direction code. Results as for qnGetVarInfo. */
+QN_RET qnGetActionArgVars(QN_ENTITY entity, const char *serviceType, QNApiAction *action);
+
+typedef struct QNApiIcon {
+    char mimetype[QN_NAME_MAX_LEN];
+    int32_t width;                  /* -1 when absent or not a number */
+    int32_t height;
+    int32_t depth;
+    char url[QN_VAL_MAX_LEN];       /* as the description writes it */
+} QNApiIcon;
+
+/* Copies the icons of the device of deviceType (the root device for "")
+ * into icons, in document order; count is in/out as for the list queries
+ * (0 icons is a success). The stack keeps up to 8 icons per device. QN_OK;
+ * QN_ERR when no such device exists; QN_ERR_ARG for an invalid entity,
+ * absent arguments or a count of 0. */
+QN_RET qnGetIconList(QN_ENTITY entity, const char *deviceType, QNApiIcon *icons, int32_t *count);
 
 typedef int32_t (*QNWalkCallback)(QN_ENTITY entity, const char *type, int32_t isDevice, void *user);
 QN_RET qnWalkDesc(QN_ENTITY entity, const char *deviceType, QNWalkCallback callback, void *user);

@@ -57,6 +57,7 @@ QNVarDesc *takeVar(QNVarDesc *&slot)
         return slot = new (std::nothrow) QNVarDesc();
     std::memset(&slot->name, 0, sizeof slot->name);
     std::memset(&slot->dataType, 0, sizeof slot->dataType);
+    std::memset(&slot->defaultValue, 0, sizeof slot->defaultValue);
     slot->sendEvents = 0;
     return slot;
 }
@@ -182,6 +183,40 @@ int findAllowedValues(QNTextDoc *doc, XmlChild *child, int *kind)
         ret = xmlReadLeaf(doc, &passed); // moves pos past a leaf only
         if (ret != 0 || doc->state == XS_NONE)
             return ret;
+    }
+}
+
+// The first defaultValue leaf among the variable's children from pos, kept
+// in *out; other leaves and containers are passed over. UDA 1.0 puts it
+// before the allowed values, many devices after them. The leading leaves
+// that parseStateVar takes as name and dataType (up to two, whatever their
+// tags) are not candidates, so that a written variable reads back the same.
+// A child that cannot be read ends the search without an error: the pass
+// that fills the rest of the record reports it.
+void findDefaultValue(QNTextDoc *doc, QNNameVal *out)
+{
+    int leading = 0; // leaves before the first container, up to two
+    bool inLead = true;
+    for (;;) {
+        XmlChild child{};
+        if (xmlReadElementAt(doc, &child) != 0 || doc->state == XS_NONE)
+            return;
+        QNNameVal leaf;
+        if (xmlReadLeaf(doc, &leaf) != 0)
+            return;
+        if (doc->state == XS_NONE) { // an element with children
+            inLead = false;
+            xmlMovePast(doc, child, XS_ELEMENT);
+            continue;
+        }
+        if (inLead && leading < 2) {
+            ++leading;
+            continue;
+        }
+        if (std::strcmp(leaf.name, "defaultValue") == 0) {
+            *out = leaf;
+            return;
+        }
     }
 }
 
@@ -383,6 +418,10 @@ int parseStateVar(QNTextDoc *doc, QNVarDesc *var)
         delete spare;
         return ret;
     };
+    uint32_t start = doc->pos;
+    std::memset(&var->defaultValue, 0, sizeof var->defaultValue);
+    findDefaultValue(doc, &var->defaultValue);
+    doc->pos = start;
     int ret = xmlReadLeaf(doc, &var->name);
     if (ret == 0)
         ret = xmlReadLeaf(doc, &var->dataType);

@@ -47,6 +47,7 @@ struct QNVarDesc {
     QNNameVal dataType;      // second leaf child
     QNAllowedVals *allowed;  // owned; null without allowed values
     uint8_t sendEvents;      // 1 yes, 0 no
+    QNNameVal defaultValue;  // the defaultValue leaf wherever it stands; empty without one
 };
 
 struct QNScpd {
@@ -77,12 +78,17 @@ int parseArgList(QNTextDoc *doc, QNActionDesc *action);
 int parseArg(QNTextDoc *doc, QNArgDesc *arg);
 int parseStateTable(QNTextDoc *doc, QNScpd *scpd);
 // name and dataType are the first two leaves; the allowed values are the
-// first allowedValueList or allowedValueRange after any further leaves.
+// first allowedValueList or allowedValueRange after any further leaves;
+// defaultValue is the first leaf of that name among all the children (real
+// SCPDs put it before or after the allowed values).
 int parseStateVar(QNTextDoc *doc, QNVarDesc *var);
 
 // Writes <scpd xmlns="urn:schemas-upnp-org:service-1-0"> with specVersion,
-// actionList and serviceStateTable (both also when empty). A variable whose
-// sendEvents is 0 is written <stateVariable sendEvents="no">. An argument,
+// actionList and serviceStateTable (both also when empty). Every variable
+// says sendEvents="yes" or "no": UDA 1.0 defaults a missing attribute to
+// "yes", but some control points (GUPnP) read it as "no" and would never
+// subscribe. A variable's leaves are written in UDA order: name, dataType,
+// defaultValue (when it has one), then the allowed values. An argument,
 // action or variable with nothing to write is left out (an element without
 // children would read back as a text leaf). 0, or QN_ERR_NOMEM when the
 // output filled doc->size.

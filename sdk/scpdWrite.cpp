@@ -1,5 +1,5 @@
 // SCPD writers. The scpd element carries the UDA service
-// namespace, and a variable that is not evented says so, so that the output
+// namespace, and every variable says whether it is evented, so that the output
 // is a valid SCPD that parseScpd reads back to the same model.
 #include "scpd.h"
 
@@ -36,7 +36,8 @@ bool anyArgHasContent(const QNActionDesc *action)
 
 bool varHasContent(const QNVarDesc *var)
 {
-    return writable(var->name) || writable(var->dataType) || var->allowed != nullptr;
+    return writable(var->name) || writable(var->dataType) || var->allowed != nullptr ||
+           (var->defaultValue.name[0] != '\0' && writable(var->defaultValue));
 }
 
 } // namespace
@@ -96,9 +97,12 @@ int writeStateVar(QNTextDoc *doc, const QNVarDesc *var, int depth)
     if (!varHasContent(var))
         return 0;
     XmlOut out{doc};
-    // UDA 1.0: a stateVariable without the attribute is evented.
-    out.raw(var->sendEvents == 0 ? "<stateVariable sendEvents=\"no\">" : "<stateVariable>");
+    // Written in both cases: a reader that takes a missing attribute for
+    // "no" (against UDA 1.0) must still see which variables are evented.
+    out.raw(var->sendEvents == 0 ? "<stateVariable sendEvents=\"no\">" : "<stateVariable sendEvents=\"yes\">");
     out.leaf(var->name, depth + 1).leaf(var->dataType, depth + 1);
+    if (var->defaultValue.name[0] != '\0')
+        out.leaf(var->defaultValue, depth + 1);
     if (const QNAllowedVals *allowed = var->allowed) {
         bool range = allowed->kind == AK_RANGE;
         out.raw(range ? "<allowedValueRange>" : "<allowedValueList>");

@@ -81,7 +81,125 @@ QNMsgHandler appHandler(const EntitySlot *slot)
     return slot->dev.msgHandler;
 }
 
-int answerAction(MsgHandler *handler, EntitySlot *slot, const SoapCall &call)
+// The UPnP errors the stack answers itself (UDA 1.0, 3.2.2).
+struct UpnpError {
+    uint16_t code;
+    const char *desc;
+};
+constexpr UpnpError kInvalidAction{401, "Invalid Action"};
+constexpr UpnpError kInvalidArgs{402, "Invalid Args"};
+constexpr UpnpError kInvalidVar{404, "Invalid Var"};
+constexpr UpnpError kNoError{0, ""};
+
+bool isInArg(const QNArgDesc *arg)
+{
+    int32_t dir = arg != nullptr ? argDirectionCode(arg->direction.val) : AD_UNKNOWN;
+    return dir == AD_IN || dir == AD_INOUT;
+}
+
+// A request's argument elements are compared by their local names: a
+// control point may give them the action's prefix.
+bool requestHasArg(const QNApiAction &request, std::string_view name)
+{
+    for (int i = 0; i < request.argNum && i < QN_ARG_MAX_NUM; ++i)
+        if (xmlLocalName(fieldView(request.argNV[i].name)) == name)
+            return true;
+    return false;
+}
+
+bool actionHasInArg(const QNActionDesc *action, std::string_view name)
+{
+    for (int i = 0; i < action->argCount && i < QN_ARG_MAX_NUM; ++i)
+        if (isInArg(action->args[i]) && name == action->args[i]->name.val)
+            return true;
+    return false;
+}
+
+// Checks a request against the SCPD of the service it was posted to: the
+// action must be defined, and its in-arguments must be exactly the
+// defined ones, matched by name so that their order does not matter (some
+// control points do not keep the SCPD's order). *found is the action's
+// description. A service without a parsed SCPD is not checked.
+UpnpError checkAction(QNScpd *scpd, const QNApiAction &request, const QNActionDesc **found)
+{
+    *found = nullptr;
+    if (scpd == nullptr)
+        return kNoError;
+    const QNActionDesc *action = findActionInScpd(scpd, request.action);
+    if (action == nullptr)
+        return kInvalidAction;
+    int inArgs = 0;
+    for (int i = 0; i < action->argCount && i < QN_ARG_MAX_NUM; ++i) {
+        if (!isInArg(action->args[i]))
+            continue;
+        ++inArgs;
+        if (!requestHasArg(request, action->args[i]->name.val))
+            return kInvalidArgs;
+    }
+    for (int i = 0; i < request.argNum && i < QN_ARG_MAX_NUM; ++i)
+        if (!actionHasInArg(action, xmlLocalName(fieldView(request.argNV[i].name))))
+            return kInvalidArgs;
+    // Every name is known and every in-argument is there: a surplus count
+    // means a name given twice.
+    if (request.argNum != inArgs)
+        return kInvalidArgs;
+    *found = action;
+    return kNoError;
+}
+
+// Puts the checked in-arguments into the SCPD's order under the SCPD's
+// names, so that a handler (a generated callback among them) may read them
+// by position whatever order the control point chose.
+void putInScpdOrder(const QNActionDesc *action, QNApiAction *request)
+{
+    QNNameVal ordered[QN_ARG_MAX_NUM];
+    int n = 0;
+    for (int i = 0; i < action->argCount && i < QN_ARG_MAX_NUM; ++i) {
+        if (!isInArg(action->args[i]))
+            continue;
+        std::string_view name = action->args[i]->name.val;
+        for (int k = 0; k < request->argNum && k < QN_ARG_MAX_NUM; ++k)
+            if (xmlLocalName(fieldView(request->argNV[k].name)) == name) {
+                copyBounded(ordered[n].name, sizeof ordered[n].name, name);
+                copyBounded(ordered[n].val, sizeof ordered[n].val, fieldView(request->argNV[k].val));
+                ++n;
+                break;
+            }
+    }
+    for (int i = 0; i < n; ++i) {
+        request->argNV[i] = ordered[i];
+        request->argDirection[i] = AD_IN;
+    }
+}
+
+bool scpdHasVar(const QNScpd *scpd, const char *name)
+{
+    for (int i = 0; i < scpd->varCount && i < kMaxStateVars; ++i)
+        if (scpd->vars[i] != nullptr && std::strcmp(scpd->vars[i]->name.val, name) == 0)
+            return true;
+    return false;
+}
+
+void sendFault(MsgHandler *handler, uint16_t code, const char *desc)
+{
+    if (soapRespErr(handler, code, desc) != 0)
+        consolePrint(" soapRespErr() failed\r\n");
+}
+
+// The fault of a refused action: the handler's own UPnP error when it put
+// one into the record (a code from 1 to 999), else 501 "XML error".
+void sendRefusal(MsgHandler *handler, const QNApiAction &action)
+{
+    if (action.errCode == 0 || action.errCode > 999) {
+        sendFault(handler, kFaultErrorCode, kFaultErrorText);
+        return;
+    }
+    char desc[QN_VAL_MAX_LEN];
+    copyBounded(desc, sizeof desc, fieldView(action.errDesc));
+    sendFault(handler, action.errCode, desc);
+}
+
+int answerAction(MsgHandler *handler, EntitySlot *slot, QNServDesc *serv, const SoapCall &call)
 {
     std::unique_ptr<QNApiAction> action(new (std::nothrow) QNApiAction{});
     if (action == nullptr || parseBody(handler->msg, action.get()) != 0)
@@ -90,6 +208,18 @@ int answerAction(MsgHandler *handler, EntitySlot *slot, const SoapCall &call)
         consolePrint(" val = %s, action = %s\r\n", call.action, action->action);
         return -1;
     }
+    const QNActionDesc *defined = nullptr;
+    UpnpError invalid = checkAction(serv->scpd, *action, &defined);
+    if (invalid.code != 0) {
+        consolePrint(" action %s refused: %d\r\n", call.action, invalid.code);
+        sendFault(handler, invalid.code, invalid.desc);
+        return 0;
+    }
+    if (defined != nullptr)
+        putInScpdOrder(defined, action.get());
+    // The handler may name its own error here when it refuses.
+    action->errCode = 0;
+    action->errDesc[0] = '\0';
     debugPrint(LOG_SOAP, "Get argument values via msg handler\r\n", LOG_DETAIL);
     RequestGuard guard(handler);
     QNMsgHandler app = appHandler(slot);
@@ -100,13 +230,13 @@ int answerAction(MsgHandler *handler, EntitySlot *slot, const SoapCall &call)
         debugPrint(LOG_SOAP, "Sending action result\r\n", LOG_DETAIL);
         if (soapRespAction(handler, call.serviceType, action.get()) != 0)
             consolePrint(" soapRespAction() failed\r\n");
-    } else if (soapRespErr(handler) != 0) {
-        consolePrint(" soapRespErr() failed\r\n");
+    } else {
+        sendRefusal(handler, *action);
     }
     return 0;
 }
 
-int answerQuery(MsgHandler *handler, EntitySlot *slot)
+int answerQuery(MsgHandler *handler, EntitySlot *slot, QNServDesc *serv)
 {
     std::unique_ptr<QNApiAction> parsed(new (std::nothrow) QNApiAction{});
     if (parsed == nullptr || parseBody(handler->msg, parsed.get()) != 0)
@@ -114,6 +244,10 @@ int answerQuery(MsgHandler *handler, EntitySlot *slot)
     QNNameVal var{};
     if (parsed->argNum > 0)
         copyBounded(var.name, sizeof var.name, fieldView(parsed->argNV[0].val));
+    if (serv->scpd != nullptr && !scpdHasVar(serv->scpd, var.name)) {
+        sendFault(handler, kInvalidVar.code, kInvalidVar.desc);
+        return 0;
+    }
     debugPrint(LOG_SOAP, "Get var value via msg handler\r\n", LOG_DETAIL);
     RequestGuard guard(handler);
     QNMsgHandler app = appHandler(slot);
@@ -124,8 +258,8 @@ int answerQuery(MsgHandler *handler, EntitySlot *slot)
         debugPrint(LOG_SOAP, "Sending query result\r\n", LOG_DETAIL);
         if (soapRespQuery(handler, &var) != 0)
             consolePrint(" soapRespQuery() failed\r\n");
-    } else if (soapRespErr(handler) != 0) {
-        consolePrint(" soapRespErr() failed\r\n");
+    } else {
+        sendFault(handler, kFaultErrorCode, kFaultErrorText);
     }
     return 0;
 }
@@ -149,7 +283,8 @@ int soapDispatch(MsgHandler *handler)
     const char *soapAction = findHeader(msg, HH_SOAPACTION);
     if (soapAction == nullptr)
         return -1;
-    if (serviceAtPath(slot, "controlURL", msg->uri) == nullptr) {
+    QNServDesc *serv = serviceAtPath(slot, "controlURL", msg->uri);
+    if (serv == nullptr) {
         consolePrint(" getScpdByControlUrl() retusn NULL\r\n");
         return -1;
     }
@@ -159,9 +294,9 @@ int soapDispatch(MsgHandler *handler)
     readSoapAction(slot, soapAction, &call);
     switch (call.kind) {
     case CallKind::Query:
-        return answerQuery(handler, slot);
+        return answerQuery(handler, slot, serv);
     case CallKind::Action:
-        return answerAction(handler, slot, call);
+        return answerAction(handler, slot, serv, call);
     case CallKind::UnknownService:
         return -1;
     case CallKind::Malformed:
@@ -196,12 +331,12 @@ int soapRespQuery(MsgHandler *handler, const QNNameVal *var)
     return sendSoapAnswer(handler, 200, body);
 }
 
-int soapRespErr(MsgHandler *handler)
+int soapRespErr(MsgHandler *handler, uint16_t code, const char *desc)
 {
-    if (handler == nullptr)
+    if (handler == nullptr || desc == nullptr)
         return QN_ERR_ARG;
     SoapText body;
-    if (!writeFaultResponse(body))
+    if (!writeFaultResponse(body, code, desc))
         return QN_ERR_NOMEM;
     return sendSoapAnswer(handler, 500, body);
 }

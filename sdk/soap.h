@@ -4,6 +4,7 @@
 #pragma once
 
 #include "server.h"
+#include "soapWrite.h"
 
 // Handles one request on a device's control server: 0 when it took the
 // request (answered it, or answered 400 when it was malformed), -1 when it
@@ -13,8 +14,8 @@ int soapDispatch(MsgHandler *handler);
 
 // The answers, each an HTTP response on the handler's connection, which is
 // closed afterwards: the action's pairs, a variable's value, or a SOAP fault
-// with error 501 "XML error" and status 500 (UDA 1.0, 3.2.2). 0 or the
-// writer's error.
+// with status 500 and a UPnPError (UDA 1.0, 3.2.2), by default 501 "XML
+// error". 0 or the writer's error.
 int soapRespAction(MsgHandler *handler, const char *serviceType, const QNApiAction *action);
 int soapRespQuery(MsgHandler *handler, const QNNameVal *var);
-int soapRespErr(MsgHandler *handler);
+int soapRespErr(MsgHandler *handler, uint16_t code = kFaultErrorCode, const char *desc = kFaultErrorText);

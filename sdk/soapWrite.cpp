@@ -124,16 +124,16 @@ bool writeQueryResponse(SoapText &out, const char *value)
     return finished(out);
 }
 
-bool writeFaultResponse(SoapText &out)
+bool writeFaultResponse(SoapText &out, uint16_t code, std::string_view desc)
 {
     out.raw(kSoapEnvelopeHead)
         .raw("<SOAP-ENV:Fault><faultcode>SOAP-ENV:Client</faultcode><faultstring>UPnPError</faultstring>"
              "<detail><UPnPError xmlns=\"")
         .raw(kControlNamespace)
         .raw("\"><errorCode>")
-        .raw(kFaultErrorCode)
+        .number(code)
         .raw("</errorCode><errorDescription>")
-        .raw(kFaultErrorText)
+        .text(desc)
         .raw("</errorDescription></UPnPError></detail></SOAP-ENV:Fault>")
         .raw(kSoapEnvelopeTail);
     return finished(out);

@@ -23,8 +23,8 @@ inline constexpr char kSoapUserAgent[] = "Corvanta UPnP Server, UPnP/1.0";
 // The namespace of QueryStateVariable and UPnPError (UDA 1.0, 3.2).
 inline constexpr char kControlNamespace[] = "urn:schemas-upnp-org:control-1-0";
 inline constexpr char kQuerySoapAction[] = "urn:schemas-upnp-org:control-1-0#QueryStateVariable";
-// The error every refused action carries.
-inline constexpr char kFaultErrorCode[] = "501";
+// The error a refused action carries when its handler names none.
+inline constexpr uint16_t kFaultErrorCode = 501;
 inline constexpr char kFaultErrorText[] = "XML error";
 
 // A text being built in a heap buffer of kSoapBodyMax bytes. Appends are
@@ -67,7 +67,8 @@ bool writeActionRequest(SoapText &out, const char *serviceType, const QNApiActio
 bool writeQueryRequest(SoapText &out, const char *varName);
 bool writeActionResponse(SoapText &out, const char *serviceType, const QNApiAction &action);
 bool writeQueryResponse(SoapText &out, const char *value);
-bool writeFaultResponse(SoapText &out);
+// A fault with a UPnPError of the given code and (escaped) description.
+bool writeFaultResponse(SoapText &out, uint16_t code = kFaultErrorCode, std::string_view desc = kFaultErrorText);
 // A GENA property set with one property per variable (UDA 1.0, 4.2.1),
 // whole or piece by piece.
 bool writeEventBody(SoapText &out, const QNNameVal *vars, int count);

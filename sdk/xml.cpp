@@ -584,6 +584,19 @@ int xmlReadElementAt(QNTextDoc *doc, XmlChild *out)
     return readElement(doc, out, &empty);
 }
 
+void xmlMovePast(QNTextDoc *doc, const XmlChild &child, int state)
+{
+    if (!docUsable(doc))
+        return;
+    uint32_t at = child.end < doc->len ? child.end : doc->len;
+    if (state == XS_ELEMENT) { // end is the '<' of the closing tag
+        while (at < doc->len && doc->text[at] != '>')
+            ++at;
+        at = at < doc->len ? at + 1 : doc->len;
+    }
+    doc->pos = at;
+}
+
 std::string_view xmlPeekName(const QNTextDoc *doc)
 {
     if (!docUsable(doc))

@@ -172,6 +172,11 @@ int xmlReadChildList(QNTextDoc *doc, QNNameVal *leaves, int *leafCount, XmlChild
 // start is one past '>' and end equals it).
 int xmlReadElementAt(QNTextDoc *doc, XmlChild *out);
 
+// Moves pos past the element xmlReadElementAt just read into child, with
+// the state it reported (XS_ELEMENT or XS_EMPTY), so that a reader can pass
+// over children it does not keep.
+void xmlMovePast(QNTextDoc *doc, const XmlChild &child, int state);
+
 // The token docPeekToken would read at pos (cut to 127 bytes), as a view
 // into the text; pos does not move and no hook is called.
 std::string_view xmlPeekName(const QNTextDoc *doc);

@@ -75,15 +75,26 @@ static void announceStatus(QN_DEVICE device)
         fprintf(stderr, "light: the event could not be sent\n");
 }
 
+/* A refusal names its UPnP error in the record: the stack sends it as the
+ * SOAP fault (without one the fault is 501 "XML error"). */
+static QN_RET refuse(QNApiAction *action, uint16_t code, const char *desc)
+{
+    action->errCode = code;
+    qnSetNVVal(action->errDesc, desc);
+    return QN_ERR;
+}
+
 static QN_RET setTarget(QN_DEVICE device, QNApiAction *action)
 {
     int i;
+    /* The stack has checked the arguments against the SCPD: newTargetValue
+     * is there, and nothing else. Its value is ours to check. */
     for (i = 0; i < action->argNum && i < QN_ARG_MAX_NUM; ++i) {
         int value, changed;
         if (strcmp(action->argNV[i].name, "newTargetValue") != 0)
             continue;
         if (parseBoolean(action->argNV[i].val, &value) != 0)
-            return QN_ERR;
+            return refuse(action, 600, "Argument Value Invalid");
         changed = status != value;
         target = value;
         status = value;
@@ -94,7 +105,7 @@ static QN_RET setTarget(QN_DEVICE device, QNApiAction *action)
         action->argNum = 0; /* SetTarget has no out-arguments */
         return QN_OK;
     }
-    return QN_ERR; /* a nonzero answer makes the stack send a SOAP fault */
+    return refuse(action, 402, "Invalid Args");
 }
 
 static QN_RET handleAction(QN_DEVICE device, QNApiAction *action)
@@ -105,7 +116,7 @@ static QN_RET handleAction(QN_DEVICE device, QNApiAction *action)
         return answerOne(action, "RetTargetValue", target);
     if (strcmp(action->action, "GetStatus") == 0)
         return answerOne(action, "ResultStatus", status);
-    return QN_ERR;
+    return refuse(action, 401, "Invalid Action"); /* the stack lets none through */
 }
 
 static QN_RET handleGetVar(QNNameVal *var)

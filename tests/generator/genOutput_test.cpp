@@ -95,15 +95,20 @@ TEST(GenOutput, ActionCallback)
     RunResult r = runGen({"-i", dir.str("desc.xml"), "-o", dir.str("out"), "-b", "Thing"});
     ASSERT_EQ(r.status, 0) << r.out;
     std::string source = readText(dir.path() / "out/Svc_CB.c");
+    const std::string todo = "\t// TODO: Add your extra code here\n"
+                             "\t// To refuse the request, set action->errCode to a UPnP error (600\n"
+                             "\t// Argument Value Invalid, 701 Transition not available, ...) and\n"
+                             "\t// action->errDesc to its text, and return QN_ERR: the SOAP fault\n"
+                             "\t// carries them (without them it is 501 XML error).\n";
     const std::string act = "QN_RET qnActionCB_Act(QNApiAction *action)\n{\n\tint i = 0;\n\n"
                             "\tif (0 != strcmp(action->argNV[i ++].name, \"A\"))\n\t\treturn QN_ERR_ARG;\n"
                             "\tif (0 != strcmp(action->argNV[i ++].name, \"B\"))\n\t\treturn QN_ERR_ARG;\n"
-                            "\n\t// TODO: Add your extra code here\n\n\ti = 0;\n"
+                            "\n" + todo + "\n\ti = 0;\n"
                             "\tqnSetNVNameVal(&action->argNV[i ++], \"C\", \"tempVal0\");\n"
                             "\tqnSetNVNameVal(&action->argNV[i ++], \"F\", \"tempVal1\");\n"
                             "\taction->argNum = i;\n\n\treturn QN_OK;\n}\n\n";
-    const std::string plain = "QN_RET qnActionCB_Plain(QNApiAction *action)\n{\n\tint i = 0;\n\n"
-                              "\t// TODO: Add your extra code here\n\n\taction->argNum = i;\n\n\treturn QN_OK;\n}\n\n";
+    const std::string plain = "QN_RET qnActionCB_Plain(QNApiAction *action)\n{\n\tint i = 0;\n\n" +
+                              todo + "\n\taction->argNum = i;\n\n\treturn QN_OK;\n}\n\n";
     const std::string query = "\nQN_RET qnQueryCB_V(QNNameVal *nv)\n{\n\tqnSetNVVal(nv->val, \"tempVal\");\n"
                               "\treturn QN_OK;\n}\n\n";
     EXPECT_NE(source.find(act + plain + query), std::string::npos) << source;

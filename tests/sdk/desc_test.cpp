@@ -585,3 +585,57 @@ TEST_F(Desc, EveryCutOfARealDescriptionFailsCleanly)
 }
 
 } // namespace
+
+namespace {
+
+// The url leaves of a device's icons, in order.
+std::vector<std::string> iconUrls(const QNDevDesc &dev)
+{
+    std::vector<std::string> urls;
+    for (int i = 0; i < dev.iconCount; ++i)
+        urls.emplace_back(findNameVal(dev.icons[i]->fields, dev.icons[i]->fieldCount, "url"));
+    return urls;
+}
+
+std::string icon(const std::string &url)
+{
+    return "<icon><mimetype>image/png</mimetype><width>48</width><url>" + url + "</url></icon>";
+}
+
+TEST_F(Desc, IconsAreKeptAndNeverFailTheDescription)
+{
+    std::string nine;
+    std::vector<std::string> firstEight;
+    for (int i = 0; i < kMaxIcons + 1; ++i) {
+        nine += icon("/" + std::to_string(i));
+        if (i < kMaxIcons)
+            firstEight.push_back("/" + std::to_string(i));
+    }
+    struct Case {
+        const char *name;
+        std::string iconList;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"two icons, blanks and a comment", "\n <icon><url>/a</url></icon> <!-- x --> " + icon("/b") + "\n", {"/a", "/b"}},
+        {"more than fit: the first ones", nine, firstEight},
+        {"other children passed over", "<x:logo><url>/no</url></x:logo><note>n</note><empty/>" + icon("/c"), {"/c"}},
+        {"an icon with a nested container", "<icon><url>/d</url><ext><a>1</a></ext></icon>" + icon("/e"), {"/d", "/e"}},
+        {"empty list", "", {}},
+    };
+    for (const Case &c : cases) {
+        RootModel root;
+        const std::string content = "<deviceType>t</deviceType><iconList>" + c.iconList + "</iconList>" +
+                                    "<UDN>uuid:1</UDN>" + services(1);
+        ASSERT_EQ(parse(description(content), root.get()), 0) << c.name;
+        EXPECT_EQ(iconUrls(root->device), c.urls) << c.name;
+        EXPECT_EQ(root->device.serviceCount, 1) << c.name << ": the rest of the device is read";
+    }
+    // The minidlna capture's four icons, with every leaf.
+    RootModel dlna;
+    ASSERT_EQ(parse(qntest::fixture("devices/minidlna/rootDesc.xml"), dlna.get()), 0);
+    ASSERT_EQ(dlna->device.iconCount, 4);
+    EXPECT_EQ(dlna->device.icons[3]->fieldCount, 5);
+    EXPECT_STREQ(findNameVal(dlna->device.icons[3]->fields, 5, "mimetype"), "image/jpeg");
+}
+
+} // namespace

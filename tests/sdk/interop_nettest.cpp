@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -159,6 +161,158 @@ TEST_F(Interop, GupnpControlPointDrivesTheExampleLight)
 }
 
 // ---- The stack's control point against GUPnP's device ------------------------------------
+
+// ---- GUPnP's control point against the stack serving real documents -----------------------
+
+// Served fixture SCPDs: GUPnP's introspection lists exactly the variables the
+// original marks evented (the stack writes sendEvents on every variable),
+// it subscribes to them, hears each one's initial event and then a change.
+TEST_F(Interop, GupnpIntrospectsAndSubscribesToServedFixtures)
+{
+    if (!haveGupnp())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    struct Case {
+        const char *name;
+        const char *dir;
+        const char *descFile;
+    } cases[] = {
+        {"AV renderer and server", "devices/av", "AVDevice.xml"},
+        {"MiniDLNA", "fixtures/devices/minidlna", "rootDesc.xml"},
+        {"network light", "fixtures/devices/network-light", "network-light-desc.xml"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QNApiDevSettings s{};
+        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
+        s.httpPort = s.soapPort = freePort();
+        copyBounded(s.localPath, sizeof s.localPath, dataPath(c.dir));
+        copyBounded(s.webPath, sizeof s.webPath, "/");
+        copyBounded(s.descFile, sizeof s.descFile, c.descFile);
+        s.msgHandler = lightHandler;
+        s.adPeriod = 20;
+        QN_DEVICE dev = qnAddDevice(&s);
+        ASSERT_NE(dev, QN_INVALID_DEVICE) << console();
+        ASSERT_EQ(qnChangeEntityState(dev, ES_RUNNING), QN_OK);
+        // What the original documents mark evented, as JSON lines of the script.
+        const char *types[QN_ARG_MAX_NUM] = {};
+        int32_t serviceCount = QN_ARG_MAX_NUM;
+        ASSERT_EQ(qnGetServList(dev, "", types, &serviceCount), QN_OK);
+        std::set<std::string> expected;
+        std::string changedType, changedVar;
+        for (int32_t i = 0; i < serviceCount; ++i) {
+            const char *names[256] = {};
+            uint8_t evented[256] = {};
+            int32_t count = 256;
+            ASSERT_EQ(qnGetVarList(dev, types[i], names, evented, &count), QN_OK);
+            std::vector<std::string> list;
+            for (int32_t k = 0; k < count; ++k)
+                if (evented[k] != 0)
+                    list.emplace_back(names[k]);
+            std::sort(list.begin(), list.end());
+            std::string line = "{\"evented\": [";
+            for (size_t k = 0; k < list.size(); ++k)
+                line += (k > 0 ? ", \"" : "\"") + list[k] + "\"";
+            expected.insert(line + "], \"service\": \"" + types[i] + "\"}");
+            if (changedType.empty() && !list.empty()) {
+                changedType = types[i];
+                changedVar = list.front();
+            }
+        }
+        ASSERT_FALSE(changedType.empty());
+        char udn[QN_NAME_MAX_LEN] = "";
+        ASSERT_EQ(qnGetUdn(dev, udn, sizeof udn), QN_OK);
+        ChildProcess cp({kPython, interopScript("gupnp_introspect_cp.py"), "127.0.0.1", udn,
+                         std::to_string(serviceCount)});
+        ASSERT_TRUE(cp.started());
+        std::vector<std::string> lines;
+        ASSERT_NE(cp.waitForLine("{\"initial\"", kPeerWaitMs, &lines), "") << console();
+        std::set<std::string> introspected;
+        for (const std::string &line : lines)
+            if (line.rfind("{\"evented\"", 0) == 0)
+                introspected.insert(line);
+        EXPECT_EQ(introspected, expected);
+        QNNameVal change{};
+        qnSetNVNameVal(&change, changedVar.c_str(), "changed");
+        EXPECT_GE(qnDevNotify(dev, changedType.c_str(), &change, 1), 1);
+        lines.clear();
+        EXPECT_EQ(cp.waitForLine("DONE", kPeerWaitMs, &lines), "DONE");
+        const std::string event = "{\"event\": \"" + changedVar + "\", \"service\": \"" + changedType +
+                                  "\", \"value\": \"changed\"}";
+        EXPECT_NE(std::find(lines.begin(), lines.end(), event), lines.end()) << event;
+        cp.wait(kPeerWaitMs);
+        EXPECT_EQ(qnRemoveDevice(dev), QN_OK);
+    }
+}
+
+// A description saved from another device names that device in its URLBase:
+// served by the stack it names the stack's device, and GUPnP, resolving the
+// document's relative URLs against it, controls the light and hears its events.
+TEST_F(Interop, GupnpControlsADescriptionWithAForeignUrlBase)
+{
+    if (!haveGupnp())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    std::string desc = readWholeFile(lightDir() + "/BinaryLight.xml");
+    desc.insert(desc.find("</specVersion>") + 14, "\n  <URLBase>http://10.99.0.1:4004/</URLBase>");
+    for (const char *url : {">/SwitchPower.xml<", ">/SwitchPower/control<", ">/SwitchPower/event<"}) {
+        size_t at = desc.find(url);
+        ASSERT_NE(at, std::string::npos) << url;
+        desc.erase(at + 1, 1); // relative to the URLBase
+    }
+    DeviceDir dir({{"BinaryLight.xml", desc}});
+    uint16_t port = 0;
+    addLight(&port, "127.0.0.1", dir.path());
+    lightApp.notifyOnSet = true;
+    const std::string own = "http://127.0.0.1:" + std::to_string(port) + "/";
+    std::string served = exchange("127.0.0.1", port, "GET /BinaryLight.xml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_NE(served.find("<URLBase>" + own + "</URLBase>"), std::string::npos) << served;
+    char udn[QN_NAME_MAX_LEN] = "";
+    ASSERT_EQ(qnGetUdn(0, udn, sizeof udn), QN_OK);
+    ChildProcess cp({kPython, interopScript("gupnp_switch_cp.py"), "127.0.0.1", udn});
+    ASSERT_TRUE(cp.started());
+    std::vector<std::string> lines;
+    EXPECT_EQ(cp.waitForLine("DONE", kPeerWaitMs, &lines), "DONE") << console();
+    EXPECT_EQ(lines, switchRunLines(own + "BinaryLight.xml"));
+}
+
+// Requests the SCPD does not allow, and a refusal with the application's own
+// error, reach GUPnP as UPnP faults with the right codes.
+TEST_F(Interop, GupnpSeesTheUpnpErrorOfEachRefusal)
+{
+    if (!haveGupnp())
+        GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
+    uint16_t port = 0;
+    addLight(&port);
+    lightApp.refuseActions = true; // only what passes the stack's checks reaches it
+    lightApp.refuseCode = 701;
+    lightApp.refuseDesc = "Transition not available";
+    char udn[QN_NAME_MAX_LEN] = "";
+    ASSERT_EQ(qnGetUdn(0, udn, sizeof udn), QN_OK);
+    struct Case {
+        const char *call;
+        const char *answer;
+    } cases[] = {
+        {"Dim", "\"code\": 401"},
+        {"SetTarget", "\"code\": 402"},
+        {"SetTarget:newTargetValue=1,Extra=x", "\"code\": 402"},
+        {"GetStatus:ResultStatus=1", "\"code\": 402"},
+        {"?NoSuchVariable", "\"code\": 404"},
+        {"SetTarget:newTargetValue=1", "\"code\": 701"},
+        {"?Status", "\"ok\": true"},
+    };
+    std::vector<std::string> args = {kPython, interopScript("gupnp_calls_cp.py"), "127.0.0.1", udn, kSwitchPower};
+    std::vector<std::string> expected;
+    for (const Case &c : cases) {
+        args.emplace_back(c.call);
+        expected.push_back(std::string("{\"call\": \"") + c.call + "\", " + c.answer + "}");
+    }
+    expected.emplace_back("DONE");
+    ChildProcess cp(args);
+    ASSERT_TRUE(cp.started());
+    std::vector<std::string> lines;
+    EXPECT_EQ(cp.waitForLine("DONE", kPeerWaitMs, &lines), "DONE") << console();
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(lightApp.callList(), (std::vector<std::string>{"action SetTarget newTargetValue=1", "var Status"}));
+}
 
 TEST_F(Interop, StacksControlPointDrivesAGupnpLight)
 {

@@ -618,3 +618,106 @@ TEST_F(Queries, LookupsByPathAreExact)
 }
 
 } // namespace
+
+// ---- Typed variables and arguments ------------------------------------------------
+
+TEST_F(Queries, VarInfoCopiesTypesDefaultsAndAllowedValues)
+{
+    QN_DEVICE av = add(deviceSettings(dataDir("devices/av"), "AVDevice.xml"));
+    constexpr char kTransport[] = "urn:schemas-upnp-org:service:AVTransport:2";
+    constexpr char kRendering[] = "urn:schemas-upnp-org:service:RenderingControl:2";
+    struct Case {
+        const char *name;
+        const char *serviceType;
+        const char *var;
+        const char *dataType;
+        const char *defaultValue; // nullptr: none
+        int sendEvents;
+        Strings list;
+        Strings range; // minimum, maximum, step; empty: no range
+    } cases[] = {
+        {"list of seven states", kTransport, "TransportState", "string", nullptr, 0,
+         {"STOPPED", "PAUSED_PLAYBACK", "PAUSED_RECORDING", "PLAYING", "RECORDING", "TRANSITIONING",
+          "NO_MEDIA_PRESENT"},
+         {}},
+        {"default value, no allowed values", kTransport, "TransportPlaySpeed", "string", "1", 0, {}, {}},
+        {"evented, neither list nor range", kTransport, "LastChange", "string", nullptr, 1, {}, {}},
+        {"range with a step", kRendering, "Volume", "ui2", nullptr, 0, {}, {"0", "100", "1"}},
+    };
+    for (const Case &c : cases) {
+        QNApiVarInfo info;
+        std::memset(&info, 0x55, sizeof info); // the query clears what it does not fill
+        ASSERT_EQ(qnGetVarInfo(av, c.serviceType, c.var, &info), QN_OK) << c.name;
+        EXPECT_STREQ(info.name, c.var) << c.name;
+        EXPECT_STREQ(info.dataType, c.dataType) << c.name;
+        EXPECT_EQ(info.hasDefault, c.defaultValue != nullptr ? 1 : 0) << c.name;
+        EXPECT_STREQ(info.defaultValue, c.defaultValue != nullptr ? c.defaultValue : "") << c.name;
+        EXPECT_EQ(info.sendEvents, c.sendEvents) << c.name;
+        EXPECT_EQ(info.hasList, c.list.empty() ? 0 : 1) << c.name;
+        EXPECT_EQ(texts(std::vector<const char *>(std::begin(info.allowed), std::end(info.allowed)).data(),
+                        info.allowedNum),
+                  c.list)
+            << c.name;
+        EXPECT_EQ(info.hasRange, c.range.empty() ? 0 : 1) << c.name;
+        Strings range = info.hasRange ? Strings{info.minimum, info.maximum, info.step} : Strings{};
+        EXPECT_EQ(range, c.range) << c.name;
+    }
+    QNApiVarInfo info{};
+    EXPECT_EQ(qnGetVarInfo(av, kTransport, "NoSuchVariable", &info), QN_ERR);
+    EXPECT_EQ(qnGetVarInfo(av, "urn:x:service:None:1", "Volume", &info), QN_ERR);
+    EXPECT_EQ(qnGetVarInfo(av, kRendering, "", &info), QN_ERR);
+    EXPECT_EQ(qnGetVarInfo(av, kRendering, "Volume", nullptr), QN_ERR_ARG);
+    EXPECT_EQ(qnGetVarInfo(QN_MAX_ENTITY, kRendering, "Volume", &info), QN_ERR_ARG);
+}
+
+TEST_F(Queries, ActionArgVarsNameEachArgumentsStateVariable)
+{
+    QN_DEVICE av = add(deviceSettings(dataDir("devices/av"), "AVDevice.xml"));
+    struct Case {
+        const char *name;
+        const char *serviceType;
+        const char *action;
+        QN_RET rc;
+        Strings args; // name=relatedStateVariable/direction
+    } cases[] = {
+        {"AVTransport's Play", "urn:schemas-upnp-org:service:AVTransport:2", "Play", QN_OK,
+         {"InstanceID=A_ARG_TYPE_InstanceID/0", "Speed=TransportPlaySpeed/0"}},
+        {"any service", "", "GetVolume", QN_OK,
+         {"InstanceID=A_ARG_TYPE_InstanceID/0", "Channel=A_ARG_TYPE_Channel/0", "CurrentVolume=Volume/1"}},
+        {"action of another service", "urn:schemas-upnp-org:service:AVTransport:2", "GetVolume", QN_ERR, {}},
+        {"no such action", "", "Fly", QN_ERR, {}},
+    };
+    for (const Case &c : cases) {
+        QNApiAction a{};
+        copyBounded(a.action, sizeof a.action, c.action);
+        ASSERT_EQ(qnGetActionArgVars(av, c.serviceType, &a), c.rc) << c.name;
+        Strings args;
+        for (int i = 0; i < a.argNum; ++i)
+            args.push_back(std::string(a.argNV[i].name) + "=" + a.argNV[i].val + "/" +
+                           std::to_string(a.argDirection[i]));
+        EXPECT_EQ(args, c.args) << c.name;
+    }
+}
+
+TEST_F(Queries, IconListCopiesEachIcon)
+{
+    QNApiIcon icons[8];
+    int32_t count = 8;
+    ASSERT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_OK);
+    ASSERT_EQ(count, 4);
+    EXPECT_STREQ(icons[1].mimetype, "image/png");
+    EXPECT_EQ(icons[1].width, 120);
+    EXPECT_EQ(icons[1].height, 120);
+    EXPECT_EQ(icons[1].depth, 24);
+    EXPECT_STREQ(icons[1].url, "/icons/lrg.png");
+    count = 2; // capacity
+    ASSERT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_OK);
+    EXPECT_EQ(count, 2);
+    count = 8;
+    ASSERT_EQ(qnGetIconList(binary_, "", icons, &count), QN_OK);
+    EXPECT_EQ(count, 0);
+    count = 8;
+    EXPECT_EQ(qnGetIconList(hub_, "urn:x:device:None:1", icons, &count), QN_ERR);
+    count = 0;
+    EXPECT_EQ(qnGetIconList(dlna_, "", icons, &count), QN_ERR_ARG);
+}

@@ -178,8 +178,8 @@ TEST_F(Scpd, NetworkLightDimming)
         EXPECT_STREQ(get->args[0]->relatedStateVariable.val, g.related) << g.action;
     }
     const std::string written = write(model.get());
-    EXPECT_NE(written.find("<stateVariable><name>LoadLevelStatus</name><dataType>ui1</dataType>"
-                           "<allowedValueRange><minimum>0</minimum><maximum>100</maximum></allowedValueRange>"
+    EXPECT_NE(written.find("<stateVariable sendEvents=\"yes\"><name>LoadLevelStatus</name><dataType>ui1</dataType>"
+                           "<defaultValue>0</defaultValue><allowedValueRange><minimum>0</minimum><maximum>100</maximum></allowedValueRange>"
                            "</stateVariable>"),
               std::string::npos)
         << written;
@@ -229,16 +229,18 @@ TEST_F(Scpd, WrittenScpdsAreValidForRealParsers)
                   0u)
             << path;
         EXPECT_EQ(qntest::xmllintProblems(written), "") << path;
-        int silent = 0, allowed = 0;
+        int silent = 0, extra = 0;
         for (int i = 0; i < model->varCount; ++i) {
             silent += model->vars[i]->sendEvents == 0;
-            allowed += model->vars[i]->allowed != nullptr;
+            extra += model->vars[i]->allowed != nullptr;
+            extra += model->vars[i]->defaultValue.name[0] != '\0';
         }
         std::string counts = qntest::pythonOnTree(
             written, "print(len(doc.findall('s:actionList/s:action', ns)),"
                      " len(doc.findall('s:actionList/s:action/s:argumentList/s:argument', ns)),"
                      " len(doc.findall('s:serviceStateTable/s:stateVariable', ns)),"
                      " len(doc.findall(\"s:serviceStateTable/s:stateVariable[@sendEvents='no']\", ns)),"
+                     " len(doc.findall(\"s:serviceStateTable/s:stateVariable[@sendEvents='yes']\", ns)),"
                      " len(doc.findall('s:serviceStateTable/s:stateVariable/*', ns)) - 2 * "
                      "len(doc.findall('s:serviceStateTable/s:stateVariable', ns)))");
         int args = 0;
@@ -246,7 +248,7 @@ TEST_F(Scpd, WrittenScpdsAreValidForRealParsers)
             args += model->actions[i]->argCount;
         EXPECT_EQ(counts, std::to_string(model->actionCount) + " " + std::to_string(args) + " " +
                               std::to_string(model->varCount) + " " + std::to_string(silent) + " " +
-                              std::to_string(allowed) + "\n")
+                              std::to_string(model->varCount - silent) + " " + std::to_string(extra) + "\n")
             << path;
     }
 }
@@ -350,7 +352,7 @@ TEST_F(Scpd, WriterMarksVariablesThatAreNotEvented)
               0);
     const std::string written = write(model.get());
     EXPECT_NE(written.find("<serviceStateTable><stateVariable sendEvents=\"no\"><name>A</name><dataType>ui4"
-                           "</dataType></stateVariable><stateVariable><name>B</name>"),
+                           "</dataType></stateVariable><stateVariable sendEvents=\"yes\"><name>B</name>"),
               std::string::npos)
         << written;
 }
@@ -481,7 +483,7 @@ TEST_F(Scpd, VariableChildren)
     EXPECT_STREQ(model->vars[2]->allowed->values[0].val, "y");
 }
 
-TEST_F(Scpd, AllowedValuesAfterFurtherLeaves)
+TEST_F(Scpd, AllowedAndDefaultValuesAmongFurtherLeaves)
 {
     struct Case {
         const char *name;
@@ -489,28 +491,31 @@ TEST_F(Scpd, AllowedValuesAfterFurtherLeaves)
         int kind;             // -1: no allowed values
         int count;
         const char *last;
+        const char *defaultValue; // nullptr: none
     };
     const Case cases[] = {
         {"default value first", "<defaultValue>0</defaultValue><allowedValueRange><minimum>0</minimum>"
-                                "<maximum>100</maximum></allowedValueRange>", AK_RANGE, 2, "100"},
+                                "<maximum>100</maximum></allowedValueRange>", AK_RANGE, 2, "100", "0"},
         {"empty default value", "<defaultValue/><allowedValueList><allowedValue>a</allowedValue>"
-                                "</allowedValueList>", AK_LIST, 1, "a"},
+                                "</allowedValueList>", AK_LIST, 1, "a", ""},
         {"several leaves and a comment", "<defaultValue>1</defaultValue><x:unit>%</x:unit><!-- 0..9 -->"
                                          "<allowedValueRange><minimum>0</minimum><maximum>9</maximum>"
-                                         "<step>1</step></allowedValueRange>", AK_RANGE, 3, "1"},
+                                         "<step>1</step></allowedValueRange>", AK_RANGE, 3, "1", "1"},
         {"empty list passed over", "<allowedValueList/><allowedValueRange><minimum>1</minimum>"
-                                   "</allowedValueRange>", AK_RANGE, 1, "1"},
+                                   "</allowedValueRange>", AK_RANGE, 1, "1", nullptr},
         {"list without values", "<defaultValue>0</defaultValue><allowedValueList></allowedValueList>", AK_LIST,
-         0, nullptr},
+         0, nullptr, "0"},
         {"the first of two lists", "<defaultValue>0</defaultValue><allowedValueList><allowedValue>a"
                                    "</allowedValue></allowedValueList><allowedValueRange><minimum>1</minimum>"
-                                   "</allowedValueRange>", AK_LIST, 1, "a"},
+                                   "</allowedValueRange>", AK_LIST, 1, "a", "0"},
         {"range before the default value", "<allowedValueRange><minimum>0</minimum></allowedValueRange>"
-                                           "<defaultValue>0</defaultValue>", AK_RANGE, 1, "0"},
-        {"only a default value", "<defaultValue>0</defaultValue>", -1, 0, nullptr},
+                                           "<defaultValue>5</defaultValue>", AK_RANGE, 1, "0", "5"},
+        {"only a default value", "<defaultValue>0</defaultValue>", -1, 0, nullptr, "0"},
         {"another container comes first", "<defaultValue>0</defaultValue><ext><a>1</a></ext>"
                                           "<allowedValueList><allowedValue>a</allowedValue></allowedValueList>",
-         -1, 0, nullptr},
+         -1, 0, nullptr, "0"},
+        {"default value after a container", "<ext><a>1</a></ext><defaultValue>7</defaultValue>", -1, 0, nullptr,
+         "7"},
     };
     for (const Case &c : cases) {
         ScpdModel model, again;
@@ -531,6 +536,9 @@ TEST_F(Scpd, AllowedValuesAfterFurtherLeaves)
                 EXPECT_STREQ(allowed->values[c.count - 1].val, c.last) << c.name;
             }
         }
+        const QNNameVal &def = model->vars[0]->defaultValue;
+        EXPECT_STREQ(def.name, c.defaultValue != nullptr ? "defaultValue" : "") << c.name;
+        EXPECT_STREQ(def.val, c.defaultValue != nullptr ? c.defaultValue : "") << c.name;
         // What was kept is written and reads back the same.
         ASSERT_EQ(parse(write(model.get()), again.get()), 0) << c.name;
         EXPECT_EQ(qntest::diffScpd(*model.get(), *again.get()), "") << c.name;
@@ -569,7 +577,7 @@ TEST_F(Scpd, RecordsWithNothingToWriteAreLeftOut)
     EXPECT_EQ(model->varCount, 2);
     const std::string written = write(model.get());
     EXPECT_NE(written.find("<actionList><action><name>Kept</name></action></actionList><serviceStateTable>"
-                           "<stateVariable><name>W</name></stateVariable></serviceStateTable>"),
+                           "<stateVariable sendEvents=\"yes\"><name>W</name></stateVariable></serviceStateTable>"),
               std::string::npos)
         << written;
     ScpdModel again;

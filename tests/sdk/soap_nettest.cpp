@@ -105,12 +105,65 @@ TEST_F(Soap, ControlPointDrivesTheDevice)
     EXPECT_STREQ(query.argNV[0].name, "return");
     EXPECT_STREQ(query.argNV[0].val, "1");
 
-    // The device asks its application for any name; the SCPD is not consulted.
+    // A variable the SCPD does not define is refused before the application is asked.
     QNApiAction other = queryOf("NotInTheScpd");
-    EXPECT_EQ(qnCPSoapQuery(cp, kSwitchPower, &other), QN_OK);
+    EXPECT_EQ(qnCPSoapQuery(cp, kSwitchPower, &other), QN_ERR);
+    ASSERT_EQ(other.argNum, 4);
+    EXPECT_STREQ(other.argNV[2].val, "404");
+    EXPECT_STREQ(other.argNV[3].val, "Invalid Var");
     EXPECT_EQ(lightApp.callList(),
-              (std::vector<std::string>{"action SetTarget newTargetValue=1", "action GetStatus", "var Status",
-                                        "var NotInTheScpd"}));
+              (std::vector<std::string>{"action SetTarget newTargetValue=1", "action GetStatus", "var Status"}));
+}
+
+// UDA 1.0's errors for requests the SCPD does not allow, answered before the
+// application is asked, and the application's own errors.
+TEST_F(Soap, FaultsCarryTheUpnpErrorOfTheRefusal)
+{
+    uint16_t port = 0;
+    addLight(&port);
+    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
+    struct Case {
+        const char *name;
+        QNApiAction request;
+        uint16_t handlerCode; // the handler refuses, naming this error (0: none)
+        const char *handlerDesc;
+        const char *code;
+        const char *desc;
+        bool handlerAsked;
+    };
+    const Case cases[] = {
+        {"undefined action", action("Dim"), 0, "", "401", "Invalid Action", false},
+        {"in-argument missing", action("SetTarget"), 0, "", "402", "Invalid Args", false},
+        {"unknown in-argument", action("SetTarget", {{"newTargetValue", "1"}, {"Extra", "x"}}), 0, "", "402",
+         "Invalid Args", false},
+        {"in-argument twice", action("SetTarget", {{"newTargetValue", "1"}, {"newTargetValue", "0"}}), 0, "",
+         "402", "Invalid Args", false},
+        {"out-argument sent in", action("GetStatus", {{"ResultStatus", "1"}}), 0, "", "402", "Invalid Args",
+         false},
+        {"handler's own error", action("SetTarget", {{"newTargetValue", "1"}}), 701, "Transition not available",
+         "701", "Transition not available", true},
+        {"handler's error, escaped", action("SetTarget", {{"newTargetValue", "x"}}), 600, "Value <&> invalid",
+         "600", "Value <&> invalid", true},
+        {"handler names no error", action("SetTarget", {{"newTargetValue", "1"}}), 0, "", "501", "XML error", true},
+    };
+    for (const Case &c : cases) {
+        lightApp.reset();
+        lightApp.refuseActions = true;
+        lightApp.refuseCode = c.handlerCode;
+        lightApp.refuseDesc = c.handlerDesc;
+        QNApiAction a = c.request;
+        ASSERT_EQ(qnCPSoapAction(cp, kSwitchPower, &a), QN_ERR) << c.name;
+        EXPECT_EQ(a.errCode, 500) << c.name;
+        ASSERT_EQ(a.argNum, 4) << c.name;
+        EXPECT_STREQ(a.argNV[2].val, c.code) << c.name;
+        EXPECT_STREQ(a.argNV[3].val, c.desc) << c.name;
+        EXPECT_EQ(lightApp.callList().size(), c.handlerAsked ? 1u : 0u) << c.name;
+    }    // Argument elements that carry the action's prefix are matched by their local names.
+    lightApp.reset();
+    std::string prefixed = post(port, "/SwitchPower/control", kSetTarget,
+                                envelopeOf("<u:SetTarget xmlns:u=\"urn:schemas-upnp-org:service:SwitchPower:1\">"
+                                           "<u:newTargetValue>1</u:newTargetValue></u:SetTarget>"));
+    EXPECT_EQ(prefixed.rfind("HTTP/1.1 200", 0), 0u) << prefixed;
 }
 
 TEST_F(Soap, RefusedActionIsAFaultWithStatus500)
@@ -140,24 +193,32 @@ TEST_F(Soap, RefusedActionIsAFaultWithStatus500)
 // device and come back unchanged: nothing is cut or mangled on the way.
 TEST_F(Soap, WholeRecordCrossesTheWireUnchanged)
 {
-    uint16_t port = 0;
-    addLight(&port);
-    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
-    lightApp.echoArgs = true;
     QNApiAction a = action("Echo");
+    std::string echo = "<action><name>Echo</name><argumentList>";
     for (int i = 0; i < QN_ARG_MAX_NUM; ++i) {
         std::string name = "Arg" + std::to_string(i) + std::string(QN_NAME_MAX_LEN - 6, 'n');
         std::string value = "<&>" + std::to_string(i) + std::string(QN_VAL_MAX_LEN - 6, i % 2 ? '&' : '<');
         qnSetNVNameVal(&a.argNV[i], name.c_str(), value.c_str());
+        // The SCPD lists them in the opposite order: they are matched by name
+        // and handed to the application in the SCPD's order.
+        echo.insert(echo.find("<argumentList>") + 14,
+                    "<argument><name>" + name + "</name><direction>in</direction></argument>");
     }
     a.argNum = QN_ARG_MAX_NUM;
-    // The device knows the service type; Echo is not in its SCPD, its handler takes it.
+    std::string scpd = readWholeFile(lightDir() + "/SwitchPower.xml");
+    scpd.insert(scpd.find("<actionList>") + 12, echo + "</argumentList></action>");
+    DeviceDir dir({{"SwitchPower.xml", scpd}});
+    uint16_t port = 0;
+    addLight(&port, "127.0.0.1", dir.path());
+    QN_CONTROL_POINT cp = addTracker("127.0.0.1", port);
+    lightApp.echoArgs = true;
     QNApiAction sent = a;
     ASSERT_EQ(qnCPSoapAction(cp, kSwitchPower, &a), QN_OK) << console();
     ASSERT_EQ(a.argNum, QN_ARG_MAX_NUM);
+    // The handler saw (and echoed) them in the SCPD's order.
     for (int i = 0; i < QN_ARG_MAX_NUM; ++i) {
-        EXPECT_STREQ(a.argNV[i].name, sent.argNV[i].name) << i;
-        EXPECT_STREQ(a.argNV[i].val, sent.argNV[i].val) << i;
+        EXPECT_STREQ(a.argNV[i].name, sent.argNV[QN_ARG_MAX_NUM - 1 - i].name) << i;
+        EXPECT_STREQ(a.argNV[i].val, sent.argNV[QN_ARG_MAX_NUM - 1 - i].val) << i;
     }
     EXPECT_NE(console().find(" action->argNum = 16\r\n"), std::string::npos);
 }
@@ -554,6 +615,43 @@ TEST_F(Soap, HandlerRemovesItsDevice)
     addLight(&again);
     lightApp.removeOnAction = false;
     EXPECT_EQ(post(again, "/SwitchPower/control", kSetTarget, setTargetBody()).rfind("HTTP/1.1 200 OK", 0), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// A saved description's URLBase names the device that serves it, and the
+// document's relative URLs resolve against it; one without stays without.
+TEST_F(Soap, UrlBaseNamesTheServingDevice)
+{
+    std::string relative = readWholeFile(lightDir() + "/BinaryLight.xml");
+    for (const char *url : {">/SwitchPower.xml<", ">/SwitchPower/control<"})
+        relative.erase(relative.find(url) + 1, 1);
+    std::string foreign = relative;
+    foreign.insert(foreign.find("</specVersion>") + 14, "<URLBase>http://10.99.0.1:4004/base/</URLBase>");
+    struct Case {
+        const char *name;
+        std::string desc;
+        bool urlBase;
+    } cases[] = {
+        {"foreign URLBase, relative URLs", foreign, true},
+        {"no URLBase, relative URLs", relative, false},
+    };
+    for (const Case &c : cases) {
+        DeviceDir dir({{"BinaryLight.xml", c.desc}});
+        uint16_t port = 0;
+        QN_DEVICE dev = addLight(&port, "127.0.0.1", dir.path());
+        const std::string host = "127.0.0.1:" + std::to_string(port);
+        std::string served = exchange("127.0.0.1", port, "GET /BinaryLight.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        EXPECT_EQ(served.find("<URLBase>http://" + host + "/</URLBase>") != std::string::npos, c.urlBase) << c.name;
+        EXPECT_EQ(served.find("10.99.0.1"), std::string::npos) << c.name;
+        std::string scpd = exchange("127.0.0.1", port, "GET /SwitchPower.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n");
+        EXPECT_EQ(scpd.rfind("HTTP/1.1 200", 0), 0u) << c.name;
+        std::string answer = post(port, "/SwitchPower/control", kSetTarget, setTargetBody());
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << c.name << "\n" << answer;
+        EXPECT_EQ(qnRemoveDevice(dev), QN_OK);
+    }
 }
 
 } // namespace

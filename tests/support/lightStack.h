@@ -28,6 +28,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,6 +40,34 @@ namespace qntest {
 
 inline std::string lightDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
 inline constexpr const char *kSwitchPower = "urn:schemas-upnp-org:service:SwitchPower:1";
+
+// A folder of device files for a test: the example light's files, with
+// any of them replaced or added; removed with the object.
+class DeviceDir {
+public:
+    explicit DeviceDir(const std::vector<std::pair<std::string, std::string>> &files = {})
+    {
+        char pattern[] = "/tmp/qnsdk-device-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            return;
+        dir_ = pattern;
+        for (const char *name : {"BinaryLight.xml", "SwitchPower.xml"})
+            std::filesystem::copy_file(lightDir() + "/" + name, dir_ + "/" + name);
+        for (const auto &[name, text] : files)
+            std::ofstream(dir_ + "/" + name, std::ios::binary | std::ios::trunc) << text;
+    }
+    ~DeviceDir()
+    {
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+    }
+    DeviceDir(const DeviceDir &) = delete;
+    DeviceDir &operator=(const DeviceDir &) = delete;
+    const std::string &path() const { return dir_; }
+
+private:
+    std::string dir_;
+};
 
 // ---- The console --------------------------------------------------------------------
 
@@ -81,6 +111,8 @@ struct LightApp {
     bool removeOnAction = false;   // the handler removes its own device
     bool echoArgs = false;         // answer with the request's pairs
     bool notifyOnSet = false;      // SetTarget sends an event with qnDevNotify
+    uint16_t refuseCode = 0;       // with refuseActions: the UPnP error the handler names
+    std::string refuseDesc;
     std::vector<std::string> calls; // "action X a=1", "var X", "subscribe TEXT"
 
     void reset()
@@ -88,6 +120,8 @@ struct LightApp {
         std::lock_guard guard(mutex);
         target = status = "0";
         refuseActions = refuseVars = refuseSubscribe = removeOnAction = echoArgs = notifyOnSet = false;
+        refuseCode = 0;
+        refuseDesc.clear();
         calls.clear();
     }
     std::vector<std::string> callList()
@@ -110,8 +144,11 @@ inline QN_RET lightAction(QN_ENTITY device, QNApiAction *a)
         qnRemoveDevice(device);
         return QN_OK;
     }
-    if (lightApp.refuseActions)
+    if (lightApp.refuseActions) {
+        a->errCode = lightApp.refuseCode;
+        qnSetNVVal(a->errDesc, lightApp.refuseDesc.c_str());
         return QN_ERR;
+    }
     if (lightApp.echoArgs)
         return QN_OK;
     std::string name = a->action;
@@ -264,19 +301,20 @@ protected:
     }
 
     // The BinaryLight example at addr on a port of its own, running.
-    QN_DEVICE addLight(uint16_t *port, const char *addr = "127.0.0.1")
+    QN_DEVICE addLight(uint16_t *port, const char *addr = "127.0.0.1", const std::string &dir = lightDir())
     {
         *port = freePort();
-        return addLightAt(addr, *port);
+        return addLightAt(addr, *port, dir);
     }
 
-    QN_DEVICE addLightAt(const char *addr, uint16_t port)
+    // dir holds BinaryLight.xml and the SCPD it names.
+    QN_DEVICE addLightAt(const char *addr, uint16_t port, const std::string &dir = lightDir())
     {
         QNApiDevSettings s{};
         copyBounded(s.ipAddr, sizeof s.ipAddr, addr);
         s.httpPort = port;
         s.soapPort = port;
-        copyBounded(s.localPath, sizeof s.localPath, lightDir());
+        copyBounded(s.localPath, sizeof s.localPath, dir);
         copyBounded(s.webPath, sizeof s.webPath, "/");
         copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
         s.msgHandler = lightHandler;

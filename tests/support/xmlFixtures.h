@@ -216,6 +216,8 @@ inline std::string diffScpd(const QNScpd &a, const QNScpd &b)
         d = diffNv(where, x.name, y.name);
         if (d.empty())
             d = diffNv(where, x.dataType, y.dataType);
+        if (d.empty())
+            d = diffNv(where, x.defaultValue, y.defaultValue);
         if (!d.empty())
             return d;
         if (x.sendEvents != y.sendEvents)

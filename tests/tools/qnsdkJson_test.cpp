@@ -1,6 +1,6 @@
-// The JSON writer of qnsdk: string escaping byte by byte, and comma
-// placement in nested objects and arrays (qnsdk_describe_test.py parses the
-// tool's real output with a JSON parser).
+// qnsdk's JSON lines: string escaping byte by byte, texts that are not
+// UTF-8, and names that repeat (qnsdk_describe_test.py parses the tool's
+// real output with a JSON parser).
 #include "json.h"
 
 #include <gtest/gtest.h>
@@ -9,17 +9,12 @@
 
 namespace {
 
-using qncli::appendJsonString;
-using qncli::JsonWriter;
+using qncli::addFirst;
+using qncli::Json;
+using qncli::jsonText;
+using qncli::textOrNull;
 
-std::string jsonOf(std::string_view text)
-{
-    std::string out;
-    appendJsonString(out, text);
-    return out;
-}
-
-TEST(JsonString, EscapesWhatJsonRequiresAndPassesTheRest)
+TEST(JsonString, EscapesWhatJsonRequiresAndReplacesWhatIsNotUtf8)
 {
     using namespace std::string_literals;
     struct Case {
@@ -30,40 +25,30 @@ TEST(JsonString, EscapesWhatJsonRequiresAndPassesTheRest)
         {"empty", "", R"("")"},
         {"quote and backslash", R"(say "a\b")", R"("say \"a\\b\"")"},
         {"NUL inside", "a\0b"s, R"("a\u0000b")"},
-        {"every control character form", "\x01\x08\t\n\x0b\r\x1f", R"("\u0001\u0008\u0009\u000a\u000b\u000d\u001f")"},
+        {"every control character form", "\x01\x08\t\n\x0b\r\x1f", R"("\u0001\b\t\n\u000b\r\u001f")"},
         {"space and DEL are not control", " \x7f", "\" \x7f\""},
         {"slash stays", "/ctl/x", R"("/ctl/x")"},
         {"UTF-8 two, three and four bytes", "\xc3\xbc\xe2\x82\xac\xf0\x9f\x92\xa1", "\"\xc3\xbc\xe2\x82\xac\xf0\x9f\x92\xa1\""},
-        {"bytes that are not UTF-8 pass unchanged", "\xff\xc3", "\"\xff\xc3\""},
+        {"a byte that is never UTF-8", "a\xff" "b", "\"a\xef\xbf\xbd" "b\""},
+        {"a sequence cut at the end", "K\xc3", "\"K\xef\xbf\xbd\""},
+        {"a sequence cut by ASCII", "\xe2\x82" "x", "\"\xef\xbf\xbd" "x\""},
+        {"an overlong form", "\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(jsonOf(c.text), c.json) << c.name;
+        EXPECT_EQ(jsonText(Json(c.text)), c.json) << c.name;
 }
 
-TEST(JsonWriter, PlacesCommasAtEveryLevel)
+TEST(JsonObject, RepeatedNamesKeepTheFirstValueAndKeysTheirOrder)
 {
-    JsonWriter json;
-    json.beginObject();
-    json.member("a", "1");
-    json.member("absent", nullptr);
-    json.key("list");
-    json.beginArray();
-    json.beginObject();
-    json.key("t");
-    json.boolean(true);
-    json.endObject();
-    json.beginArray();
-    json.endArray();
-    json.null();
-    json.string("x");
-    json.endArray();
-    json.key("empty");
-    json.beginObject();
-    json.endObject();
-    json.key("f");
-    json.boolean(false);
-    json.endObject();
-    EXPECT_EQ(json.text(), R"({"a":"1","absent":null,"list":[{"t":true},[],null,"x"],"empty":{},"f":false})");
+    Json out = Json::object();
+    addFirst(out, "Result", "1");
+    addFirst(out, "Count", "2");
+    addFirst(out, "Result", "3");
+    Json line = Json::object();
+    line["absent"] = textOrNull(nullptr);
+    line["out"] = out;
+    line["list"] = Json::array({Json::object(), Json::array(), true});
+    EXPECT_EQ(jsonText(line), R"({"absent":null,"out":{"Result":"1","Count":"2"},"list":[{},[],true]})");
 }
 
 } // namespace

@@ -3,9 +3,8 @@
 
 Each document's expected model is read independently with ElementTree and
 compared with the tool's JSON, under the rules of the stack's queries:
-devices and services are addressed by type and actions by name alone, so a
-repeated type shows the first one's contents and an action the arguments of
-the first action of its name. Spot checks name what a reader would look for,
+devices and services are addressed by type, so a repeated type shows the
+first one's contents. Spot checks name what a reader would look for,
 and the failure cases check that stdout stays empty while the stack's reason
 reaches stderr.
 
@@ -36,33 +35,75 @@ def leaf(elem, name, ns):
     return None if child is None else (child.text or "")
 
 
+def prefixes(path):
+    """Namespace URI -> prefix of the document, to name prefixed leaves as
+    the document writes them (dlna:X_DLNADOC)."""
+    return {uri: prefix for _, (prefix, uri) in ET.iterparse(path, events=["start-ns"])}
+
+
+def tag_name(elem, names):
+    if elem.tag.startswith("{"):
+        uri, local = elem.tag[1:].split("}")
+        prefix = names.get(uri, "")
+        return prefix + ":" + local if prefix else local
+    return elem.tag
+
+
+def read_var(v):
+    leaves = [c for c in v if len(c) == 0]
+    allowed = v.find(SCPD_NS + "allowedValueList")
+    rng = v.find(SCPD_NS + "allowedValueRange")
+    return {"name": leaf(v, "name", SCPD_NS),
+            "sendEvents": v.get("sendEvents", "yes") != "no",
+            "dataType": leaves[1].text or "" if len(leaves) > 1 else None,
+            "defaultValue": leaf(v, "defaultValue", SCPD_NS),
+            "allowedValues": None if allowed is None else
+            [a.text or "" for a in allowed.findall(SCPD_NS + "allowedValue")],
+            "range": None if rng is None else
+            {k: leaf(rng, k, SCPD_NS) for k in ("minimum", "maximum", "step")}}
+
+
 def read_scpd(path):
     root = ET.parse(path).getroot()
     actions = []
     for action in root.iter(SCPD_NS + "action"):
         args = [{"name": leaf(a, "name", SCPD_NS),
-                 "direction": DIRECTIONS.get(leaf(a, "direction", SCPD_NS), "unknown")}
+                 "direction": DIRECTIONS.get(leaf(a, "direction", SCPD_NS), "unknown"),
+                 "relatedStateVariable": leaf(a, "relatedStateVariable", SCPD_NS) or None}
                 for a in action.iter(SCPD_NS + "argument")]
         actions.append({"name": leaf(action, "name", SCPD_NS), "args": args})
-    variables = [{"name": leaf(v, "name", SCPD_NS),
-                  "sendEvents": v.get("sendEvents", "yes") != "no"}
-                 for v in root.iter(SCPD_NS + "stateVariable")]
+    variables = [read_var(v) for v in root.iter(SCPD_NS + "stateVariable")]
     return actions, variables
 
 
-def read_device(elem, folder):
+def read_icon(icon):
+    def number(name):
+        text = leaf(icon, name, DEV_NS)
+        return int(text) if text is not None and text.isdigit() else None
+    return {"mimetype": leaf(icon, "mimetype", DEV_NS) or "", "width": number("width"),
+            "height": number("height"), "depth": number("depth"), "url": leaf(icon, "url", DEV_NS) or ""}
+
+
+def read_device(elem, folder, names):
     services = []
     for s in elem.findall(DEV_NS + "serviceList/" + DEV_NS + "service"):
         url = leaf(s, "SCPDURL", DEV_NS)
         scpd = url.replace("\\", "/").rsplit("/", 1)[-1]
         actions, variables = read_scpd(os.path.join(folder, scpd))
-        services.append({"serviceType": leaf(s, "serviceType", DEV_NS), "SCPDURL": url,
+        services.append({"serviceType": leaf(s, "serviceType", DEV_NS),
+                         "serviceId": leaf(s, "serviceId", DEV_NS), "SCPDURL": url,
                          "controlURL": leaf(s, "controlURL", DEV_NS),
                          "eventSubURL": leaf(s, "eventSubURL", DEV_NS),
                          "actions": actions, "variables": variables})
+    fields = {}
+    for child in elem:
+        if len(child) == 0:
+            fields.setdefault(tag_name(child, names), child.text or "")
     return {"udn": leaf(elem, "UDN", DEV_NS), "deviceType": leaf(elem, "deviceType", DEV_NS),
-            "friendlyName": leaf(elem, "friendlyName", DEV_NS), "services": services,
-            "devices": [read_device(d, folder)
+            "friendlyName": leaf(elem, "friendlyName", DEV_NS), "fields": fields,
+            "icons": [read_icon(i) for i in elem.findall(DEV_NS + "iconList/" + DEV_NS + "icon")],
+            "services": services,
+            "devices": [read_device(d, folder, names)
                         for d in elem.findall(DEV_NS + "deviceList/" + DEV_NS + "device")]}
 
 
@@ -74,33 +115,32 @@ def depth_first(device):
 
 def addressed_by_type(root):
     """The document as the queries show it: every device and service by the
-    first of its type in depth-first order, every action by the first of its
-    name."""
-    first_dev, first_serv, first_action = {}, {}, {}
+    first of its type in depth-first order."""
+    first_dev, first_serv = {}, {}
     for d in depth_first(root):
         first_dev.setdefault(d["deviceType"], d)
         for s in d["services"]:
             first_serv.setdefault(s["serviceType"], s)
-            for a in s["actions"]:
-                first_action.setdefault(a["name"], a["args"])
-
-    def service(s):
-        s = first_serv[s["serviceType"]]
-        return {**s, "actions": [{"name": a["name"], "args": first_action[a["name"]]}
-                                 for a in s["actions"]]}
 
     def device(d, is_root):
         if not is_root:
             d = first_dev[d["deviceType"]]
-        return {**d, "services": [service(s) for s in d["services"]],
+        return {**d, "services": [first_serv[s["serviceType"]] for s in d["services"]],
                 "devices": [device(e, False) for e in d["devices"]]}
 
     return device(root, True)
 
 
+# describe loads the document as a device of the stack at this address,
+# which names itself in the presentationURL (and URLBase) it serves.
+SERVED_AT = "http://127.0.0.1:30909/"
+
+
 def expected_model(path):
     root = ET.parse(path).getroot()
-    model = read_device(root.find(DEV_NS + "device"), os.path.dirname(path))
+    model = read_device(root.find(DEV_NS + "device"), os.path.dirname(path), prefixes(path))
+    if "presentationURL" in model["fields"]:
+        model["fields"]["presentationURL"] = SERVED_AT
     return {"location": path, **addressed_by_type(model)}
 
 
@@ -127,6 +167,7 @@ DOCUMENTS = {
     "binarylight": ("examples", "binarylight", "BinaryLight.xml"),
     "hub": ("tests", "data", "devices", "embedded", "Hub.xml"),
     "quoting": ("tests", "tools", "data", "Quoting.xml"),
+    "av": ("tests", "data", "devices", "av", "AVDevice.xml"),
 }
 
 
@@ -178,11 +219,52 @@ class Describe(unittest.TestCase):
         model = describe(data(*DOCUMENTS["binarylight"]))
         switch = services_by_type(model)["urn:schemas-upnp-org:service:SwitchPower:1"]
         self.assertEqual(switch["actions"], [
-            {"name": "SetTarget", "args": [{"name": "newTargetValue", "direction": "in"}]},
-            {"name": "GetTarget", "args": [{"name": "RetTargetValue", "direction": "out"}]},
-            {"name": "GetStatus", "args": [{"name": "ResultStatus", "direction": "out"}]}])
-        self.assertEqual(switch["variables"], [{"name": "Target", "sendEvents": False},
-                                               {"name": "Status", "sendEvents": True}])
+            {"name": "SetTarget", "args": [{"name": "newTargetValue", "direction": "in",
+                                            "relatedStateVariable": "Target"}]},
+            {"name": "GetTarget", "args": [{"name": "RetTargetValue", "direction": "out",
+                                            "relatedStateVariable": "Target"}]},
+            {"name": "GetStatus", "args": [{"name": "ResultStatus", "direction": "out",
+                                            "relatedStateVariable": "Status"}]}])
+        plain = {"dataType": "boolean", "defaultValue": "0", "allowedValues": None, "range": None}
+        self.assertEqual(switch["variables"], [{"name": "Target", "sendEvents": False, **plain},
+                                               {"name": "Status", "sendEvents": True, **plain}])
+        self.assertEqual(model["fields"]["manufacturer"], "qnsdk examples")
+        self.assertEqual(model["fields"]["modelNumber"], "1")
+        self.assertEqual(model["icons"], [])
+
+    def test_typed_variables_and_icons(self):
+        av = services_by_type(describe(data(*DOCUMENTS["av"])))
+        transport = {v["name"]: v for v in av["urn:schemas-upnp-org:service:AVTransport:2"]["variables"]}
+        self.assertEqual(transport["TransportState"]["allowedValues"][:2], ["STOPPED", "PAUSED_PLAYBACK"])
+        self.assertEqual(transport["TransportPlaySpeed"]["defaultValue"], "1")
+        volume = {v["name"]: v for v in av["urn:schemas-upnp-org:service:RenderingControl:2"]["variables"]}["Volume"]
+        self.assertEqual(volume, {"name": "Volume", "sendEvents": False, "dataType": "ui2", "defaultValue": None,
+                                  "allowedValues": None, "range": {"minimum": "0", "maximum": "100", "step": "1"}})
+        icons = describe(data(*DOCUMENTS["minidlna"]))["icons"]
+        self.assertGreater(len(icons), 0)
+        self.assertTrue(all(isinstance(i["width"], int) for i in icons))
+
+    def test_bytes_that_are_not_utf8_and_repeated_names(self):
+        # Devices send what they like: a Latin-1 name, a field given twice.
+        with tempfile.TemporaryDirectory() as tmp:
+            with open(data(*DOCUMENTS["binarylight"]), "rb") as f:
+                text = f.read().replace(b"<friendlyName>qnsdk Binary Light",
+                                        b"<friendlyName>K\xfcche \xe2\x82 light")
+                text = text.replace(b"<modelName>", b"<manufacturer>second</manufacturer><modelName>")
+            with open(os.path.join(tmp, "light.xml"), "wb") as f:
+                f.write(text)
+            with open(data("examples", "binarylight", "SwitchPower.xml"), "rb") as f, \
+                    open(os.path.join(tmp, "SwitchPower.xml"), "wb") as out:
+                out.write(f.read())
+            raw = run("describe", "light.xml", cwd=tmp).stdout
+
+            def no_duplicates(pairs):
+                names = [k for k, _ in pairs]
+                self.assertEqual(len(names), len(set(names)), names)
+                return dict(pairs)
+            model = json.loads(raw.decode("utf-8"), object_pairs_hook=no_duplicates)
+            self.assertEqual(model["friendlyName"], "K\ufffdche \ufffd light")
+            self.assertEqual(model["fields"]["manufacturer"], "qnsdk examples")
 
     def test_embedded_devices(self):
         model = describe(data(*DOCUMENTS["hub"]))

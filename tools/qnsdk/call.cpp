@@ -42,18 +42,16 @@ bool readArguments(const std::vector<std::string> &args, QNApiAction &action)
     return true;
 }
 
+// An out-argument that repeats a name keeps its first value.
 std::string resultJson(const QNApiAction &answer, const std::string &name)
 {
-    JsonWriter json;
-    json.beginObject();
-    json.member("action", name.c_str());
-    json.key("out");
-    json.beginObject();
+    Json out = Json::object();
     for (int i = 0; i < answer.argNum && i < QN_ARG_MAX_NUM; ++i)
-        json.member(answer.argNV[i].name, answer.argNV[i].val);
-    json.endObject();
-    json.endObject();
-    return json.text();
+        addFirst(out, answer.argNV[i].name, answer.argNV[i].val);
+    Json result = Json::object();
+    result["action"] = name;
+    result["out"] = std::move(out);
+    return jsonText(result);
 }
 
 } // namespace

@@ -71,9 +71,7 @@ int describeFile(const char *path)
     std::string json;
     QN_DEVICE device = qnSdkInit(&config) == QN_OK ? qnAddDevice(&settings) : QN_INVALID_DEVICE;
     if (device != QN_INVALID_DEVICE) {
-        JsonWriter writer;
-        writeEntityModel(writer, device, path);
-        json = writer.text();
+        json = jsonText(entityModel(device, path));
     }
     qnSdkClean();
     std::string said = output.finish();

@@ -180,9 +180,7 @@ int discover(const Options &options)
             if (!described(entry.second))
                 continue;
             if (options.json) {
-                JsonWriter writer;
-                writeEntityModel(writer, entry.second, entry.first.c_str());
-                lines.push_back(writer.text());
+                lines.push_back(jsonText(entityModel(entry.second, entry.first.c_str())));
             } else {
                 printTree(entry.second, entry.first, tree);
             }

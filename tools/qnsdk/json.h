@@ -1,46 +1,26 @@
-// A small JSON writer: builds one compact JSON text (no blanks, no line
-// breaks) in memory. Commas are placed by the writer; the caller only says
-// what comes next. Strings are escaped as JSON requires and otherwise passed
-// through byte for byte, so UTF-8 text stays as it is.
+// qnsdk's JSON: values are built with nlohmann::json (objects keep their
+// members in insertion order) and printed as one compact line. Devices send
+// what they like, so printing never fails: bytes that are not UTF-8 become
+// U+FFFD, and a name that an object already has is not added again (the
+// first value stays), so no line carries duplicate keys.
 #pragma once
+
+#include <nlohmann/json.hpp>
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qncli {
 
-// Appends text to out as a quoted JSON string: quote and backslash get a
-// backslash, control characters (below 0x20) become \u00XX, every other
-// byte is copied unchanged.
-void appendJsonString(std::string &out, std::string_view text);
+using Json = nlohmann::ordered_json;
 
-class JsonWriter {
-public:
-    void beginObject();
-    void endObject();
-    void beginArray();
-    void endArray();
-    // The name of the next member of the open object.
-    void key(std::string_view name);
-    void string(std::string_view text);
-    // An absent text is written as null.
-    void stringOrNull(const char *text);
-    void boolean(bool value);
-    void null();
+// The compact text of value, without a line break.
+std::string jsonText(const Json &value);
 
-    // key() followed by the value.
-    void member(std::string_view name, const char *text);
+// A text of the stack as a JSON string, or null when it is absent.
+Json textOrNull(const char *text);
 
-    const std::string &text() const { return out_; }
-
-private:
-    void beginValue();
-
-    std::string out_;
-    // One entry per open object or array: true until its first element.
-    std::vector<bool> first_;
-    bool afterKey_ = false;
-};
+// Adds name: value to object unless it has a member of that name already.
+void addFirst(Json &object, std::string_view name, Json value);
 
 } // namespace qncli

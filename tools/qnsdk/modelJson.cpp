@@ -26,66 +26,94 @@ const char *fieldValue(const char *const *names, const char *const *values, int3
     return nullptr;
 }
 
-void writeArgs(JsonWriter &json, QN_ENTITY entity, const char *actionName)
+Json fieldsObject(const char *const *names, const char *const *values, int32_t count)
+{
+    Json fields = Json::object();
+    for (int32_t i = 0; i < count; ++i)
+        if (names[i] != nullptr && values[i] != nullptr)
+            addFirst(fields, names[i], values[i]);
+    return fields;
+}
+
+Json argsOf(QN_ENTITY entity, const char *serviceType, const char *actionName)
 {
     QNApiAction action{};
     copyText(action.action, sizeof action.action, actionName);
-    json.key("args");
-    json.beginArray();
-    if (qnGetActionArgs(entity, &action) == QN_OK) {
-        for (uint16_t i = 0; i < action.argNum && i < QN_ARG_MAX_NUM; ++i) {
-            json.beginObject();
-            json.member("name", action.argNV[i].name);
-            json.member("direction", directionName(action.argDirection[i]));
-            json.endObject();
-        }
+    Json args = Json::array();
+    if (qnGetActionArgVars(entity, serviceType, &action) != QN_OK)
+        return args;
+    for (uint16_t i = 0; i < action.argNum && i < QN_ARG_MAX_NUM; ++i) {
+        const QNNameVal &nv = action.argNV[i];
+        Json arg = Json::object();
+        arg["name"] = nv.name;
+        arg["direction"] = directionName(action.argDirection[i]);
+        arg["relatedStateVariable"] = nv.val[0] != '\0' ? Json(nv.val) : Json(nullptr);
+        args.push_back(std::move(arg));
     }
-    json.endArray();
+    return args;
 }
 
-void writeActions(JsonWriter &json, QN_ENTITY entity, const char *serviceType)
+Json actionsOf(QN_ENTITY entity, const char *serviceType)
 {
     std::vector<const char *> names(kListCapacity);
     int32_t count = kListCapacity;
-    if (qnGetActionList(entity, serviceType, names.data(), &count) != QN_OK)
+    if (serviceType[0] == '\0' || qnGetActionList(entity, serviceType, names.data(), &count) != QN_OK)
         count = 0;
-    json.key("actions");
-    json.beginArray();
+    Json actions = Json::array();
     for (int32_t i = 0; i < count; ++i) {
-        json.beginObject();
-        json.member("name", names[i]);
-        if (names[i] != nullptr) {
-            writeArgs(json, entity, names[i]);
-        } else {
-            json.key("args");
-            json.beginArray();
-            json.endArray();
-        }
-        json.endObject();
+        Json action = Json::object();
+        action["name"] = textOrNull(names[i]);
+        action["args"] = names[i] != nullptr ? argsOf(entity, serviceType, names[i]) : Json::array();
+        actions.push_back(std::move(action));
     }
-    json.endArray();
+    return actions;
 }
 
-void writeVariables(JsonWriter &json, QN_ENTITY entity, const char *serviceType)
+// dataType, defaultValue, allowedValues and range of a variable; null where
+// the SCPD gives none.
+void addVarInfo(Json &var, QN_ENTITY entity, const char *serviceType, const char *name)
+{
+    QNApiVarInfo info;
+    bool found = name != nullptr && qnGetVarInfo(entity, serviceType, name, &info) == QN_OK;
+    var["dataType"] = found && info.dataType[0] != '\0' ? Json(info.dataType) : Json(nullptr);
+    var["defaultValue"] = found && info.hasDefault ? Json(info.defaultValue) : Json(nullptr);
+    Json allowed = nullptr;
+    if (found && info.hasList) {
+        allowed = Json::array();
+        for (uint16_t i = 0; i < info.allowedNum && i < QN_ALLOWED_MAX_NUM; ++i)
+            allowed.push_back(info.allowed[i]);
+    }
+    var["allowedValues"] = std::move(allowed);
+    Json range = nullptr;
+    if (found && info.hasRange) {
+        range = Json::object();
+        range["minimum"] = info.minimum[0] != '\0' ? Json(info.minimum) : Json(nullptr);
+        range["maximum"] = info.maximum[0] != '\0' ? Json(info.maximum) : Json(nullptr);
+        range["step"] = info.step[0] != '\0' ? Json(info.step) : Json(nullptr);
+    }
+    var["range"] = std::move(range);
+}
+
+Json variablesOf(QN_ENTITY entity, const char *serviceType)
 {
     std::vector<const char *> names(kListCapacity);
     std::vector<uint8_t> evented(kListCapacity);
     int32_t count = kListCapacity;
-    if (qnGetVarList(entity, serviceType, names.data(), evented.data(), &count) != QN_OK)
+    if (serviceType[0] == '\0' ||
+        qnGetVarList(entity, serviceType, names.data(), evented.data(), &count) != QN_OK)
         count = 0;
-    json.key("variables");
-    json.beginArray();
+    Json vars = Json::array();
     for (int32_t i = 0; i < count; ++i) {
-        json.beginObject();
-        json.member("name", names[i]);
-        json.key("sendEvents");
-        json.boolean(evented[static_cast<size_t>(i)] != 0);
-        json.endObject();
+        Json var = Json::object();
+        var["name"] = textOrNull(names[i]);
+        var["sendEvents"] = evented[static_cast<size_t>(i)] != 0;
+        addVarInfo(var, entity, serviceType, names[i]);
+        vars.push_back(std::move(var));
     }
-    json.endArray();
+    return vars;
 }
 
-void writeService(JsonWriter &json, QN_ENTITY entity, const char *serviceType)
+Json serviceOf(QN_ENTITY entity, const char *serviceType)
 {
     std::vector<const char *> names(kListCapacity);
     std::vector<const char *> values(kListCapacity);
@@ -93,27 +121,51 @@ void writeService(JsonWriter &json, QN_ENTITY entity, const char *serviceType)
     // An absent or empty service type finds no service: its fields stay null.
     if (serviceType == nullptr || qnGetServInfo(entity, serviceType, names.data(), values.data(), &count) != QN_OK)
         count = 0;
-    json.beginObject();
-    json.member("serviceType", serviceType);
-    for (const char *field : {"SCPDURL", "controlURL", "eventSubURL"})
-        json.member(field, fieldValue(names.data(), values.data(), count, field));
+    Json service = Json::object();
+    service["serviceType"] = textOrNull(serviceType);
+    for (const char *field : {"serviceId", "SCPDURL", "controlURL", "eventSubURL"})
+        service[field] = textOrNull(fieldValue(names.data(), values.data(), count, field));
     const char *queryType = serviceType != nullptr ? serviceType : "";
-    writeActions(json, entity, queryType);
-    writeVariables(json, entity, queryType);
-    json.endObject();
+    service["actions"] = actionsOf(entity, queryType);
+    service["variables"] = variablesOf(entity, queryType);
+    return service;
 }
 
-void writeServices(JsonWriter &json, QN_ENTITY entity, const char *deviceType)
+Json servicesOf(QN_ENTITY entity, const char *deviceType)
 {
     std::vector<const char *> types(kListCapacity);
     int32_t count = kListCapacity;
     if (qnGetServList(entity, deviceType, types.data(), &count) != QN_OK)
         count = 0;
-    json.key("services");
-    json.beginArray();
+    Json services = Json::array();
     for (int32_t i = 0; i < count; ++i)
-        writeService(json, entity, types[i]);
-    json.endArray();
+        services.push_back(serviceOf(entity, types[i]));
+    return services;
+}
+
+Json numberOrNull(int32_t value)
+{
+    return value >= 0 ? Json(value) : Json(nullptr);
+}
+
+Json iconsOf(QN_ENTITY entity, const char *deviceType)
+{
+    std::vector<QNApiIcon> icons(kListCapacity);
+    int32_t count = kListCapacity;
+    if (qnGetIconList(entity, deviceType, icons.data(), &count) != QN_OK)
+        count = 0;
+    Json list = Json::array();
+    for (int32_t i = 0; i < count; ++i) {
+        const QNApiIcon &icon = icons[static_cast<size_t>(i)];
+        Json item = Json::object();
+        item["mimetype"] = icon.mimetype;
+        item["width"] = numberOrNull(icon.width);
+        item["height"] = numberOrNull(icon.height);
+        item["depth"] = numberOrNull(icon.depth);
+        item["url"] = icon.url;
+        list.push_back(std::move(item));
+    }
+    return list;
 }
 
 bool onPath(const TypePath &path, const char *type)
@@ -124,34 +176,33 @@ bool onPath(const TypePath &path, const char *type)
     return false;
 }
 
-// The members of one device after "location": its fields, services and
-// embedded devices. queryType is "" for the root device, else its type.
-// An embedded device whose type is one of its ancestors' would resolve to
-// that ancestor again: it is written with no embedded devices of its own.
-void writeDeviceMembers(JsonWriter &json, QN_ENTITY entity, const char *queryType, TypePath &path);
+// The members of one device after "location". queryType is "" for the
+// root device, else its type. An embedded device whose type is one of its
+// ancestors' would resolve to that ancestor again: it is written with no
+// embedded devices of its own.
+void addDeviceMembers(Json &device, QN_ENTITY entity, const char *queryType, TypePath &path);
 
-void writeEmbedded(JsonWriter &json, QN_ENTITY entity, const char *deviceType, TypePath &path)
+Json embeddedOf(QN_ENTITY entity, const char *deviceType, TypePath &path)
 {
     std::vector<const char *> types(kListCapacity);
     int32_t count = kListCapacity;
     bool follow = deviceType != nullptr && deviceType[0] != '\0' && path.size() < kMaxDeviceDepth;
     if (!follow || qnGetDevList(entity, deviceType, types.data(), &count) != QN_OK)
         count = 0;
-    json.key("devices");
-    json.beginArray();
+    Json devices = Json::array();
     path.emplace_back(deviceType != nullptr ? deviceType : "");
     for (int32_t i = 0; i < count; ++i) {
         if (types[i] == nullptr || types[i][0] == '\0')
             continue;
-        json.beginObject();
-        writeDeviceMembers(json, entity, types[i], path);
-        json.endObject();
+        Json device = Json::object();
+        addDeviceMembers(device, entity, types[i], path);
+        devices.push_back(std::move(device));
     }
     path.pop_back();
-    json.endArray();
+    return devices;
 }
 
-void writeDeviceMembers(JsonWriter &json, QN_ENTITY entity, const char *queryType, TypePath &path)
+void addDeviceMembers(Json &device, QN_ENTITY entity, const char *queryType, TypePath &path)
 {
     std::vector<const char *> names(kListCapacity);
     std::vector<const char *> values(kListCapacity);
@@ -159,12 +210,14 @@ void writeDeviceMembers(JsonWriter &json, QN_ENTITY entity, const char *queryTyp
     if (qnGetDevInfo(entity, queryType, names.data(), values.data(), &count) != QN_OK)
         count = 0;
     const char *deviceType = fieldValue(names.data(), values.data(), count, "deviceType");
-    json.member("udn", fieldValue(names.data(), values.data(), count, "UDN"));
-    json.member("deviceType", deviceType);
-    json.member("friendlyName", fieldValue(names.data(), values.data(), count, "friendlyName"));
-    writeServices(json, entity, queryType);
+    device["udn"] = textOrNull(fieldValue(names.data(), values.data(), count, "UDN"));
+    device["deviceType"] = textOrNull(deviceType);
+    device["friendlyName"] = textOrNull(fieldValue(names.data(), values.data(), count, "friendlyName"));
+    device["fields"] = fieldsObject(names.data(), values.data(), count);
+    device["icons"] = iconsOf(entity, queryType);
+    device["services"] = servicesOf(entity, queryType);
     bool cycle = deviceType != nullptr && queryType[0] != '\0' && onPath(path, deviceType);
-    writeEmbedded(json, entity, cycle ? nullptr : deviceType, path);
+    device["devices"] = embeddedOf(entity, cycle ? nullptr : deviceType, path);
 }
 
 } // namespace
@@ -183,13 +236,13 @@ const char *directionName(int32_t code)
     }
 }
 
-void writeEntityModel(JsonWriter &json, QN_ENTITY entity, const char *location)
+Json entityModel(QN_ENTITY entity, const char *location)
 {
     TypePath path;
-    json.beginObject();
-    json.member("location", location);
-    writeDeviceMembers(json, entity, "", path);
-    json.endObject();
+    Json model = Json::object();
+    model["location"] = textOrNull(location);
+    addDeviceMembers(model, entity, "", path);
+    return model;
 }
 
 } // namespace qncli

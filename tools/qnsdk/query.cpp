@@ -46,12 +46,10 @@ int runQuery(int argc, char **argv)
     QN_RET rc = session.untilTracked([&] { return qnCPSoapQuery(session.cp(), serviceType.c_str(), &query); });
     std::string said = session.close();
     if (rc == QN_OK) {
-        JsonWriter json;
-        json.beginObject();
-        json.member("variable", rest[2].c_str());
-        json.member("value", query.argNV[0].val);
-        json.endObject();
-        return writeResultLine(json.text()) ? kExitOk : kExitFailure;
+        Json result = Json::object();
+        result["variable"] = rest[2];
+        result["value"] = query.argNV[0].val;
+        return writeResultLine(jsonText(result)) ? kExitOk : kExitFailure;
     }
     if (rc == QN_ERR && std::strcmp(query.action, "Fault") == 0) {
         (void)writeResultLine(faultJson(query));

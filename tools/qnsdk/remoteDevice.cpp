@@ -117,15 +117,12 @@ std::string faultJson(const QNApiAction &fault)
         else if (std::strcmp(fault.argNV[i].name, "errorDescription") == 0)
             description = fault.argNV[i].val;
     }
-    JsonWriter json;
-    json.beginObject();
-    json.key("fault");
-    json.beginObject();
-    json.member("code", code.c_str());
-    json.member("description", description.c_str());
-    json.endObject();
-    json.endObject();
-    return json.text();
+    Json detail = Json::object();
+    detail["code"] = code;
+    detail["description"] = description;
+    Json result = Json::object();
+    result["fault"] = std::move(detail);
+    return jsonText(result);
 }
 
 int failCommand(const char *command, const std::string &why, const std::string &said)

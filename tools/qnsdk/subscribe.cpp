@@ -82,14 +82,13 @@ bool writeLine(int fd, std::string line)
 
 std::string eventLine(const Event &event, Clock::time_point start)
 {
-    JsonWriter vars;
-    vars.beginObject();
+    Json vars = Json::object();
     for (const auto &[name, value] : event.vars)
-        vars.member(name, value.c_str());
-    vars.endObject();
+        addFirst(vars, name, value);
+    // Milliseconds as written, not a double's shortest form.
     char t[32];
     std::snprintf(t, sizeof t, "%.3f", std::chrono::duration<double>(event.at - start).count());
-    return std::string("{\"t\":") + t + ",\"event\":" + vars.text() + "}";
+    return std::string("{\"t\":") + t + ",\"event\":" + jsonText(vars) + "}";
 }
 
 struct Options {

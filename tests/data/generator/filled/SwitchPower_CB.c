@@ -55,8 +55,12 @@ QN_RET qnActionCB_SetTarget(QNApiAction *action)
 
 	if (action->argNum < 1 || strcmp(action->argNV[0].name, "newTargetValue") != 0)
 		return QN_ERR_ARG;
-	if (parseBoolean(action->argNV[0].val, &value) != 0)
-		return QN_ERR_ARG;
+	if (parseBoolean(action->argNV[0].val, &value) != 0) {
+		/* The fault carries this error instead of 501 XML error. */
+		action->errCode = 600;
+		qnSetNVVal(action->errDesc, "Argument Value Invalid");
+		return QN_ERR;
+	}
 	target = value;
 	status = value;
 	printf("filled: SetTarget %d\n", value);
