@@ -30,6 +30,10 @@ inline constexpr int kMaxHeaders = 10;
 // the method or header name, the version and the line end around it.
 inline constexpr size_t kHttpLineMax = QN_VAL_MAX_LEN + 64;
 
+// Receive buffer of the SSDP sockets: room for the bursts of a network of
+// a hundred devices (a datagram takes about 1 KiB of buffer on loopback).
+inline constexpr int kSsdpReceiveBuffer = 2 * 1024 * 1024;
+
 // Waits of the socket layer.
 inline constexpr int kPollWaitMs = 200;        // longest idle wait of the loop
 inline constexpr int kPausedWaitMs = 50;       // loop sleep while the server is paused

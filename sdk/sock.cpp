@@ -153,8 +153,20 @@ int setupTcpServer(int fd, const SockInfo *rec)
     return 0;
 }
 
+// A busy network answers a search, or announces a process's devices, in
+// one burst of hundreds of datagrams: the kernel's default receive buffer
+// holds about 160 of them, and the rest would be lost while the server
+// thread downloads a description. Root may go past the system's limit.
+void widenReceiveBuffer(int fd)
+{
+    int size = kSsdpReceiveBuffer;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
 int setupMcastClient(int fd, const SockInfo *rec)
 {
+    widenReceiveBuffer(fd); // search responses arrive here
     in_addr iface = textAddr(rec->ifaceAddr);
     if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
         consolePrint(" setsockopt(IP_MULTICAST_IF) error: %d\r\n", errno);
@@ -174,6 +186,7 @@ int joinGroup(int fd, const char *group, in_addr iface)
 
 int setupMcastServer(int fd, const SockInfo *rec)
 {
+    widenReceiveBuffer(fd);
     int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
         consolePrint(" setsockopt(SO_REUSEADDR) error: 0x%x\r\n", errno);

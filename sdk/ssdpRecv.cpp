@@ -196,12 +196,13 @@ int ssdpDispatch(MsgHandler *handler)
     return 0;
 }
 
-int devHandleSearch(MsgHandler *handler)
+namespace {
+
+// One device's answer to a search: its handler is told, then the responses
+// for the targets that match go to the searcher.
+int answerSearch(EntitySlot *slot, const HttpMsg *msg, const char *st)
 {
-    EntitySlot *slot = entityOf(handler);
-    HttpMsg *msg = handler->msg;
-    const char *st = findHeader(msg, HH_ST);
-    if (slot == nullptr || slot->desc == nullptr || st == nullptr)
+    if (slot->desc == nullptr)
         return -1;
     QNDevDesc *root = &slot->desc->device;
     if (findNameVal(root->fields, root->fieldCount, "deviceType") == nullptr ||
@@ -215,7 +216,31 @@ int devHandleSearch(MsgHandler *handler)
     if (!slot->announceAlive)
         return 0;
     sockaddr_in to = msg->sock->peer;
-    if (std::strcmp(st, "ssdp:all") == 0)
+    if (std::strcmp(target, "ssdp:all") == 0)
         return answerAll(slot, to, root, true);
-    return answerTarget(slot, to, st);
+    return answerTarget(slot, to, target);
+}
+
+} // namespace
+
+int devHandleSearch(MsgHandler *handler)
+{
+    HttpMsg *msg = handler->msg;
+    const char *st = findHeader(msg, HH_ST);
+    if (entityOf(handler) == nullptr || st == nullptr)
+        return -1;
+    // The devices of one process share one SSDP listener, and the server
+    // hands each datagram to one handler: that one answers for every
+    // running device on the listener, as each would answer on its own
+    // (several root devices behind one address answer a search each).
+    int rc = -1;
+    for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
+        EntitySlot *slot = entityAt(e);
+        if (slot == nullptr || slot->kind != EK_DEVICE || slot->universal || !slot->registered[DR_SSDP])
+            continue;
+        const MsgHandler &ssdp = slot->handlers[DR_SSDP];
+        if (ssdp.sock == msg->sock && ssdp.state == ES_RUNNING && answerSearch(slot, msg, st) == 0)
+            rc = 0;
+    }
+    return rc;
 }
