@@ -27,6 +27,18 @@ void addHeader(HttpMsg &msg, int index, const char *value)
     ++msg.count;
 }
 
+// What a control point searches for: a bound one that already holds its
+// device asks that device alone, by its UDN. Every device on the network
+// answers ssdp:all, and an explorer binds one control point per device.
+const char *searchTarget(const EntitySlot *slot)
+{
+    if (slot->boundUrl[0] == '\0' || slot->desc == nullptr)
+        return nullptr;
+    const QNDevDesc &root = slot->desc->device;
+    const char *udn = findNameVal(root.fields, root.fieldCount, "UDN");
+    return udn != nullptr && udn[0] != '\0' ? udn : nullptr;
+}
+
 uint32_t adPeriod(const EntitySlot *slot)
 {
     return slot->dev.adPeriod > 0 ? static_cast<uint32_t>(slot->dev.adPeriod) : kDefaultAdPeriod;
@@ -53,7 +65,7 @@ int ssdpWrite(char *buf, int size, int kind, const char *location, const char *t
         addHeader(msg, HH_HOST, kSsdpHost);
         addHeader(msg, HH_MAN, "\"ssdp:discover\"");
         addHeader(msg, HH_MX, "3");
-        addHeader(msg, HH_ST, "ssdp:all");
+        addHeader(msg, HH_ST, target != nullptr ? target : "ssdp:all");
         break;
     case SK_RESPONSE:
         msg.method = HM_RESPONSE;
@@ -178,7 +190,7 @@ int cpSearchTask(MsgHandler *handler)
     // Keep trying every second until the search socket runs.
     if (handler->state != ES_RUNNING || handler->sock == nullptr || handler->sock->fd == 0)
         return armSearch(handler);
-    int rc = ssdpSend(handler->sock, SK_SEARCH, SL_ROOT, nullptr, nullptr, nullptr, kSsdpGroup, kSsdpPort);
+    int rc = ssdpSend(handler->sock, SK_SEARCH, SL_ROOT, nullptr, searchTarget(slot), nullptr, kSsdpGroup, kSsdpPort);
     consolePrint(rc == 0 ? " search sent OK\r\n" : " search failed\r\n");
     return rc;
 }
