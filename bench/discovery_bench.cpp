@@ -9,6 +9,7 @@
 //    control points hold every description and SCPD (goal: under 5 s),
 //    with this process's resident memory before the stack was used and
 //    once the hundred are tracked.
+#include "ctrlPoints.h"
 #include "deviceProcess.h"
 #include "download.h"
 #include "entity.h"
@@ -42,18 +43,6 @@ QN_RET countAlive(QN_ENTITY, int32_t type, QN_COOKIE, void *)
     return QN_OK;
 }
 
-QNApiCtrlPointSettings cpSettings(int cpType, const std::string &descFile, QNMsgHandler handler, uint16_t port)
-{
-    QNApiCtrlPointSettings s{};
-    s.cpType = cpType;
-    copyBounded(s.descFile, sizeof s.descFile, descFile);
-    s.notifyApp = 1;
-    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-    s.eventPort = port;
-    s.msgHandler = handler;
-    return s;
-}
-
 void startStack()
 {
     setConsoleSink([](const char *) {});
@@ -69,7 +58,7 @@ void BM_AddToAlive(benchmark::State &state)
     for (auto _ : state) {
         startStack();
         alive = 0;
-        QNApiCtrlPointSettings s = cpSettings(2, light.url(), countAlive, 32101);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(2, light.url(), countAlive, 32101);
         QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
         qnChangeEntityState(cp, ES_RUNNING);
         while (alive == 0)
@@ -91,7 +80,7 @@ void BM_DescribeMinidlna(benchmark::State &state)
     }
     std::this_thread::sleep_for(std::chrono::seconds(2));
     startStack();
-    QNApiCtrlPointSettings s = cpSettings(2, "http://127.0.0.1:8200/rootDesc.xml", countAlive, 32102);
+    QNApiCtrlPointSettings s = qntest::discoverySettings(2, "http://127.0.0.1:8200/rootDesc.xml", countAlive, 32102);
     QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
     qnChangeEntityState(cp, ES_RUNNING);
     for (auto _ : state) {
@@ -127,7 +116,7 @@ QN_RET bindEach(QN_ENTITY main, int32_t type, QN_COOKIE, void *arg)
     if (seen.empty())
         firstHeard = Clock::now();
     if (seen.count(location) == 0) {
-        QNApiCtrlPointSettings s = cpSettings(2, location, countAlive, 0);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(2, location, countAlive, 0);
         QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, main);
         qnChangeEntityState(cp, ES_RUNNING);
         seen[location] = cp;
@@ -146,7 +135,7 @@ void BM_TenDevicesSeen(benchmark::State &state)
         startStack();
         alive = 0;
         seen.clear();
-        QNApiCtrlPointSettings s = cpSettings(0, "", bindEach, 32110);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(0, "", bindEach, 32110);
         QN_CONTROL_POINT main = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
         qnChangeEntityState(main, ES_RUNNING);
         auto limit = Clock::now() + std::chrono::seconds(20);
@@ -222,7 +211,7 @@ void BM_HundredDevicesTracked(benchmark::State &state)
         }
         auto start = Clock::now();
         startStack();
-        QNApiCtrlPointSettings s = cpSettings(0, "", bindEach, 0);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(0, "", bindEach, 0);
         QN_CONTROL_POINT main = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
         qnChangeEntityState(main, ES_RUNNING);
         auto limit = start + std::chrono::seconds(60);

@@ -4,6 +4,7 @@
 // to that description URL; the plain one refuses the device and stays free.
 // At this size the server tables, the shared SSDP sockets and the routing of
 // searches, announcements and byebyes to the right entity all carry load.
+#include "ctrlPoints.h"
 #include "deviceProcess.h"
 #include "log.h"
 #include "qnSdkApi.h"
@@ -82,17 +83,6 @@ QN_RET recordByebye(QN_ENTITY cp, int32_t type, QN_COOKIE, void *)
     return QN_OK;
 }
 
-QNApiCtrlPointSettings cpSettings(int cpType, const std::string &descFile, QNMsgHandler handler)
-{
-    QNApiCtrlPointSettings s{};
-    s.cpType = cpType;
-    copyBounded(s.descFile, sizeof s.descFile, descFile.c_str());
-    s.notifyApp = 1;
-    copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-    s.msgHandler = handler;
-    return s;
-}
-
 // The plain control point's handler: one bound control point per Location,
 // and a refusal, so that the plain one keeps listening for the next device.
 QN_RET bindEachLocation(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
@@ -103,7 +93,7 @@ QN_RET bindEachLocation(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
     std::string location = static_cast<const char *>(arg);
     if (explorer.bound.count(location) != 0)
         return QN_ERR;
-    QNApiCtrlPointSettings s = cpSettings(2, location, recordByebye);
+    QNApiCtrlPointSettings s = qntest::discoverySettings(2, location, recordByebye);
     QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, plain);
     if (cp == QN_INVALID_CONTROL_POINT || qnChangeEntityState(cp, ES_RUNNING) != QN_OK) {
         ++explorer.failedAdds;
@@ -136,7 +126,7 @@ protected:
         }
         QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
         ASSERT_EQ(qnSdkInit(&config), QN_OK);
-        QNApiCtrlPointSettings s = cpSettings(0, "", bindEachLocation);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(0, "", bindEachLocation);
         plain_ = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
         ASSERT_NE(plain_, QN_INVALID_CONTROL_POINT);
         ASSERT_EQ(qnChangeEntityState(plain_, ES_RUNNING), QN_OK);

@@ -9,8 +9,8 @@
 
 namespace qntest {
 
-inline QN_CONTROL_POINT addRunningCp(int cpType, const std::string &descFile, QNMsgHandler handler,
-                                     uint16_t eventPort = 0, QN_CONTROL_POINT parent = QN_INVALID_CONTROL_POINT)
+inline QNApiCtrlPointSettings discoverySettings(int cpType, const std::string &descFile, QNMsgHandler handler,
+                                                uint16_t eventPort = 0)
 {
     QNApiCtrlPointSettings s{};
     s.cpType = cpType;
@@ -19,6 +19,13 @@ inline QN_CONTROL_POINT addRunningCp(int cpType, const std::string &descFile, QN
     copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
     s.eventPort = eventPort;
     s.msgHandler = handler;
+    return s;
+}
+
+inline QN_CONTROL_POINT addRunningCp(int cpType, const std::string &descFile, QNMsgHandler handler,
+                                     uint16_t eventPort = 0, QN_CONTROL_POINT parent = QN_INVALID_CONTROL_POINT)
+{
+    QNApiCtrlPointSettings s = discoverySettings(cpType, descFile, handler, eventPort);
     QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, parent);
     if (cp != QN_INVALID_CONTROL_POINT)
         qnChangeEntityState(cp, ES_RUNNING);
