@@ -5,6 +5,7 @@
 // them.
 #include "actionRecord.h"
 #include "childProcess.h"
+#include "ctrlPoints.h"
 #include "gupnpPeer.h"
 #include "lightStack.h"
 
@@ -436,26 +437,6 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
-// An explorer's way with a network: its plain control point offers every
-// root it hears of; the handler binds a control point to that description
-// URL and refuses, so that the plain one is free for the next root.
-std::mutex boundLock; // taken after the stack's lock, as in the handler
-std::map<std::string, QN_CONTROL_POINT> boundByUrl;
-
-QN_RET bindEveryRoot(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
-{
-    if (type != MT_CP_ALIVE)
-        return QN_OK;
-    std::lock_guard guard(boundLock);
-    std::string url = static_cast<const char *>(arg);
-    if (boundByUrl.count(url) == 0) {
-        QNApiCtrlPointSettings s = cpSettings(url, 0);
-        boundByUrl[url] = qnAddCtrlPoint(&s, plain);
-        qnChangeEntityState(boundByUrl[url], ES_RUNNING);
-    }
-    return QN_ERR;
-}
-
 TEST_F(Interop, TwoGupnpRootsOnOnePortAreTrackedEachByItsOwnControlPoint)
 {
     if (!haveGupnp())
@@ -469,20 +450,13 @@ TEST_F(Interop, TwoGupnpRootsOnOnePortAreTrackedEachByItsOwnControlPoint)
     ASSERT_EQ(urlA.substr(0, urlA.rfind('/')), urlB.substr(0, urlB.rfind('/'))) << "not one address and port";
     const std::map<std::string, std::string> udnOf = {{urlA, "uuid:23b0189c-549f-11dc-a7c7-00164159700a"},
                                                       {urlB, "uuid:23b0189c-549f-11dc-a7c7-00164159700b"}};
-    {
-        std::lock_guard guard(boundLock);
-        boundByUrl.clear();
-    }
-    QNApiCtrlPointSettings s = cpSettings("", 0);
-    s.cpType = 0;
-    s.msgHandler = bindEveryRoot;
-    QN_CONTROL_POINT plain = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
-    ASSERT_EQ(qnChangeEntityState(plain, ES_RUNNING), QN_OK);
+    explorer.reset(cpHandler);
+    ASSERT_NE(addRunningCp(0, "", exploreHandler), QN_INVALID_CONTROL_POINT);
     auto tracked = [&] {
         qnLockModel();
-        std::lock_guard guard(boundLock);
-        bool all = boundByUrl.size() == udnOf.size();
-        for (const auto &[url, cp] : boundByUrl) {
+        std::lock_guard guard(explorer.lock);
+        bool all = explorer.bound.size() == udnOf.size();
+        for (const auto &[url, cp] : explorer.bound) {
             char udn[QN_VAL_MAX_LEN] = "";
             all = all && udnOf.count(url) && qnGetUdn(cp, udn, sizeof udn) == 0 && udnOf.at(url) == udn;
             qnCPSearch(cp, "", 1, nullptr); // GUPnP announces rarely: ask

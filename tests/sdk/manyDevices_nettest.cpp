@@ -63,45 +63,20 @@ bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
     return done();
 }
 
-// What the handlers saw. Handlers run on the server thread under the stack
-// lock and then take this mutex; the test thread takes them in the same
-// order (qnLockModel first).
-struct Explorer {
-    std::mutex lock;
-    std::map<std::string, QN_CONTROL_POINT> bound; // Location -> its control point
-    int failedAdds = 0;
-    std::set<QN_ENTITY> heardByebye;
-};
-Explorer explorer;
+// The byebyes the bound control points heard; taken after the stack's lock.
+std::mutex byebyeLock;
+std::set<QN_ENTITY> heardByebye;
 
 QN_RET recordByebye(QN_ENTITY cp, int32_t type, QN_COOKIE, void *)
 {
     if (type == MT_CP_BYEBYE) {
-        std::lock_guard guard(explorer.lock);
-        explorer.heardByebye.insert(cp);
+        std::lock_guard guard(byebyeLock);
+        heardByebye.insert(cp);
     }
     return QN_OK;
 }
 
-// The plain control point's handler: one bound control point per Location,
-// and a refusal, so that the plain one keeps listening for the next device.
-QN_RET bindEachLocation(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
-{
-    if (type != MT_CP_ALIVE)
-        return QN_OK;
-    std::lock_guard guard(explorer.lock);
-    std::string location = static_cast<const char *>(arg);
-    if (explorer.bound.count(location) != 0)
-        return QN_ERR;
-    QNApiCtrlPointSettings s = qntest::discoverySettings(2, location, recordByebye);
-    QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, plain);
-    if (cp == QN_INVALID_CONTROL_POINT || qnChangeEntityState(cp, ES_RUNNING) != QN_OK) {
-        ++explorer.failedAdds;
-        return QN_ERR;
-    }
-    explorer.bound[location] = cp;
-    return QN_ERR;
-}
+using qntest::explorer;
 
 // True when cp tracks the light with this UDN and holds its SCPD.
 bool describes(QN_CONTROL_POINT cp, const std::string &udn)
@@ -118,15 +93,14 @@ protected:
     void SetUp() override
     {
         setConsoleSink([](const char *) {});
+        explorer.reset(recordByebye);
         {
-            std::lock_guard guard(explorer.lock);
-            explorer.bound.clear();
-            explorer.failedAdds = 0;
-            explorer.heardByebye.clear();
+            std::lock_guard guard(byebyeLock);
+            heardByebye.clear();
         }
         QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
         ASSERT_EQ(qnSdkInit(&config), QN_OK);
-        QNApiCtrlPointSettings s = qntest::discoverySettings(0, "", bindEachLocation);
+        QNApiCtrlPointSettings s = qntest::discoverySettings(0, "", qntest::exploreHandler);
         plain_ = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
         ASSERT_NE(plain_, QN_INVALID_CONTROL_POINT);
         ASSERT_EQ(qnChangeEntityState(plain_, ES_RUNNING), QN_OK);
@@ -187,13 +161,13 @@ TEST_F(HundredDevices, EachTrackedByItsOwnControlPoint)
         std::lock_guard guard(explorer.lock);
         leaving.insert(explorer.bound[lights_.url(i)]);
     }
-    auto heardByebye = [&] {
-        std::lock_guard guard(explorer.lock);
-        return explorer.heardByebye;
+    auto heard = [&] {
+        std::lock_guard guard(byebyeLock);
+        return heardByebye;
     };
-    EXPECT_TRUE(waitFor([&] { return heardByebye() == leaving; }, 10s));
+    EXPECT_TRUE(waitFor([&] { return heard() == leaving; }, 10s));
     std::this_thread::sleep_for(1s); // time for a misrouted one to arrive
-    EXPECT_EQ(heardByebye(), leaving);
+    EXPECT_EQ(heard(), leaving);
 }
 
 std::string usnOf(const std::string &answer)

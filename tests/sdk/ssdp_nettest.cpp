@@ -310,27 +310,6 @@ TEST_F(ControlPoints, BoundControlPointsStayWithTheirDeviceAndHearOnlyItsByebye)
     EXPECT_EQ(heard.count(plain, MT_CP_BYEBYE), 0);
 }
 
-// What an explorer does: a plain control point offers each device it hears
-// of, the handler adds a control point bound to that description URL and
-// refuses, so that the plain one is free for the next device.
-struct Explorer {
-    std::mutex lock; // taken after the stack's lock, as in the handler
-    std::map<std::string, QN_CONTROL_POINT> bound;
-};
-Explorer explorer;
-
-QN_RET exploreHandler(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
-{
-    if (type != MT_CP_ALIVE)
-        return QN_OK;
-    std::lock_guard guard(explorer.lock);
-    std::string location = static_cast<const char *>(arg);
-    if (explorer.bound.count(location) == 0) {
-        explorer.bound[location] = qntest::addRunningCp(2, location, recordCp, 0, e);
-    }
-    return QN_ERR;
-}
-
 std::string udnOf(QN_CONTROL_POINT cp)
 {
     char udn[QN_VAL_MAX_LEN] = "";
@@ -339,11 +318,12 @@ std::string udnOf(QN_CONTROL_POINT cp)
 
 TEST_F(ControlPoints, SeveralRootDevicesBehindOnePort)
 {
-    explorer.bound.clear();
+    qntest::Explorer &explorer = qntest::explorer;
+    explorer.reset(recordCp);
     const std::vector<qntest::LightSpec> roots = {{"uuid:cccccccc-0000-0000-0000-00000000000a", 31930, "/a"},
                                                   {"uuid:cccccccc-0000-0000-0000-00000000000b", 31930, "/b"}};
     DeviceProcess process(roots);
-    qntest::addRunningCp(0, "", exploreHandler);
+    qntest::addRunningCp(0, "", qntest::exploreHandler);
     ASSERT_EQ(qnSdkRun(), QN_OK);
     auto tracked = [&] {
         qnLockModel();

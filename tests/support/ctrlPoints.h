@@ -5,6 +5,8 @@
 #include "qnSdkApi.h"
 #include "text.h"
 
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace qntest {
@@ -30,6 +32,43 @@ inline QN_CONTROL_POINT addRunningCp(int cpType, const std::string &descFile, QN
     if (cp != QN_INVALID_CONTROL_POINT)
         qnChangeEntityState(cp, ES_RUNNING);
     return cp;
+}
+
+// What an explorer does with the devices its plain control point is offered
+// (MT_CP_ALIVE): it adds a control point bound to each new description URL,
+// running, with the plain one as parent, and refuses, so that the plain one
+// is free for the next device. The lock is taken after the stack's (the
+// handler runs under it): a test thread takes qnLockModel first.
+struct Explorer {
+    std::mutex lock;
+    std::map<std::string, QN_CONTROL_POINT> bound; // description URL -> its control point
+    int failedAdds = 0;
+    QNMsgHandler boundHandler = nullptr;           // the bound control points' handler
+
+    void reset(QNMsgHandler handler)
+    {
+        std::lock_guard guard(lock);
+        bound.clear();
+        failedAdds = 0;
+        boundHandler = handler;
+    }
+};
+inline Explorer explorer;
+
+inline QN_RET exploreHandler(QN_ENTITY plain, int32_t type, QN_COOKIE, void *arg)
+{
+    if (type != MT_CP_ALIVE)
+        return QN_OK;
+    std::lock_guard guard(explorer.lock);
+    std::string location = static_cast<const char *>(arg);
+    if (explorer.bound.count(location) == 0) {
+        QN_CONTROL_POINT cp = addRunningCp(2, location, explorer.boundHandler, 0, plain);
+        if (cp == QN_INVALID_CONTROL_POINT)
+            ++explorer.failedAdds;
+        else
+            explorer.bound[location] = cp;
+    }
+    return QN_ERR;
 }
 
 } // namespace qntest
