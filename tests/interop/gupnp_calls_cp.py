@@ -9,7 +9,6 @@ GUPnP 1.6 has no call for it). One JSON line per call:
   {"call": CALL, "ok": true} or {"call": CALL, "code": UPNP_ERROR_CODE}
 and "DONE" at the end. Exits 1 when the service is not found within 10
 seconds. The tests start it inside their private network namespace only."""
-import json
 import re
 import sys
 import urllib.error
@@ -19,13 +18,10 @@ import gi
 
 gi.require_version("GUPnP", "1.6")
 gi.require_version("GSSDP", "1.6")
-from gi.repository import Gio, GLib, GObject, GSSDP, GUPnP  # noqa: E402
+from gi.repository import GLib, GObject, GUPnP  # noqa: E402
+from gupnp_cp_run import run_control_point, say  # noqa: E402
 
 WAIT_SECONDS = 10
-
-
-def say(obj):
-    print(obj if isinstance(obj, str) else json.dumps(obj), flush=True)
 
 
 def string(text):
@@ -67,30 +63,20 @@ class Run:
         self.loop = loop
         self.udn = udn
         self.calls = calls
-        self.done = False
+        self.ok = False
 
     def on_proxy(self, _cp, proxy):
-        if self.done or proxy.get_udn() != self.udn:
+        if self.ok or proxy.get_udn() != self.udn:
             return
-        self.done = True
+        self.ok = True
         for text in self.calls:
             (query if text.startswith("?") else call)(proxy, text)
         GLib.idle_add(self.loop.quit)
 
 
 def main():
-    address = Gio.InetAddress.new_from_string(sys.argv[1])
-    context = GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
-    loop = GLib.MainLoop()
-    run = Run(loop, sys.argv[2], sys.argv[4:])
-    control_point = GUPnP.ControlPoint.new(context, sys.argv[3])
-    control_point.connect("service-proxy-available", run.on_proxy)
-    control_point.set_active(True)
-    GLib.timeout_add_seconds(WAIT_SECONDS, loop.quit)
-    loop.run()
-    if run.done:
-        say("DONE")
-    return 0 if run.done else 1
+    return run_control_point(sys.argv[1], sys.argv[3], lambda loop: Run(loop, sys.argv[2], sys.argv[4:]),
+                             WAIT_SECONDS)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,8 @@ import gi
 
 gi.require_version("GUPnP", "1.6")
 gi.require_version("GSSDP", "1.6")
-from gi.repository import Gio, GLib, GObject, GSSDP, GUPnP  # noqa: E402
+from gi.repository import GLib, GObject  # noqa: E402
+from gupnp_cp_run import run_control_point  # noqa: E402
 
 WAIT_SECONDS = 15
 
@@ -82,18 +83,8 @@ class Run:
 
 
 def main():
-    address = Gio.InetAddress.new_from_string(sys.argv[1])
-    context = GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
-    loop = GLib.MainLoop()
-    run = Run(loop, sys.argv[2], int(sys.argv[3]))
-    control_point = GUPnP.ControlPoint.new(context, "ssdp:all")
-    control_point.connect("service-proxy-available", run.on_proxy)
-    control_point.set_active(True)
-    GLib.timeout_add_seconds(WAIT_SECONDS, loop.quit)
-    loop.run()
-    if run.ok:
-        say("DONE")
-    return 0 if run.ok else 1
+    return run_control_point(sys.argv[1], "ssdp:all", lambda loop: Run(loop, sys.argv[2], int(sys.argv[3])),
+                             WAIT_SECONDS)
 
 
 if __name__ == "__main__":

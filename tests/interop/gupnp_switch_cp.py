@@ -15,7 +15,6 @@ query of Status, the subscription (initial event), SetTarget 0 (the event
 after the change). Exits 1 when the service is not found or an event does
 not arrive within 10 seconds. The tests start it inside their private
 network namespace only."""
-import json
 import sys
 import urllib.request
 
@@ -23,14 +22,11 @@ import gi
 
 gi.require_version("GUPnP", "1.6")
 gi.require_version("GSSDP", "1.6")
-from gi.repository import Gio, GLib, GObject, GSSDP, GUPnP  # noqa: E402
+from gi.repository import GLib, GObject, GUPnP  # noqa: E402
+from gupnp_cp_run import run_control_point, say  # noqa: E402
 
 SWITCH = "urn:schemas-upnp-org:service:SwitchPower:1"
 WAIT_SECONDS = 10
-
-
-def say(obj):
-    print(obj if isinstance(obj, str) else json.dumps(obj), flush=True)
 
 
 def boolean(flag):
@@ -96,19 +92,9 @@ class Run:
 
 
 def main():
-    address = Gio.InetAddress.new_from_string(sys.argv[1] if len(sys.argv) > 1 else "127.0.0.1")
+    address = sys.argv[1] if len(sys.argv) > 1 else "127.0.0.1"
     udn = sys.argv[2] if len(sys.argv) > 2 else ""
-    context = GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
-    loop = GLib.MainLoop()
-    run = Run(loop, udn)
-    control_point = GUPnP.ControlPoint.new(context, SWITCH)
-    control_point.connect("service-proxy-available", run.on_proxy)
-    control_point.set_active(True)
-    GLib.timeout_add_seconds(WAIT_SECONDS, loop.quit)
-    loop.run()
-    if run.ok:
-        say("DONE")
-    return 0 if run.ok else 1
+    return run_control_point(address, SWITCH, lambda loop: Run(loop, udn), WAIT_SECONDS)
 
 
 if __name__ == "__main__":
