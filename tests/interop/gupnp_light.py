@@ -133,10 +133,22 @@ def publish(desc_dir):
     return folder
 
 
+def open_context(argv):
+    """DESC_DIR [ADDRESS] of the command line: the folder, and a UDA 1.0
+    context on the address (127.0.0.1 by default)."""
+    address = Gio.InetAddress.new_from_string(argv[2] if len(argv) > 2 else "127.0.0.1")
+    return argv[1], GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
+
+
+def serve_until_terminated(folder):
+    loop = GLib.MainLoop()
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
+    loop.run()
+    shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
-    desc_dir = sys.argv[1]
-    address = Gio.InetAddress.new_from_string(sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1")
-    context = GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
+    desc_dir, context = open_context(sys.argv)
     folder = publish(desc_dir)
     root = GUPnP.RootDevice.new(context, "network-light-desc.xml", folder)
     services = []
@@ -150,10 +162,7 @@ def main():
         services.append(service)
     root.set_available(True)
     say("READY " + root.get_location())
-    loop = GLib.MainLoop()
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-    loop.run()
-    shutil.rmtree(folder, ignore_errors=True)
+    serve_until_terminated(folder)
 
 
 if __name__ == "__main__":

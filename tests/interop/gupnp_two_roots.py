@@ -9,17 +9,13 @@ announced; runs until it is terminated. The tests start it inside their
 private network namespace only."""
 import os
 import re
-import shutil
-import signal
 import sys
 
-from gupnp_light import GLib, GSSDP, GUPnP, Gio, publish, say
+from gupnp_light import GUPnP, open_context, publish, say, serve_until_terminated
 
 
 def main():
-    desc_dir = sys.argv[1]
-    address = Gio.InetAddress.new_from_string(sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1")
-    context = GUPnP.Context.new_for_address(address, 0, GSSDP.UDAVersion.VERSION_1_0)
+    desc_dir, context = open_context(sys.argv)
     folder = publish(desc_dir)
     with open(os.path.join(folder, "network-light-desc.xml")) as source:
         text = source.read()
@@ -33,10 +29,7 @@ def main():
         root.set_available(True)
         roots.append(root)
     say("READY " + " ".join(root.get_location() for root in roots))
-    loop = GLib.MainLoop()
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-    loop.run()
-    shutil.rmtree(folder, ignore_errors=True)
+    serve_until_terminated(folder)
 
 
 if __name__ == "__main__":

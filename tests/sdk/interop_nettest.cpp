@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -85,6 +86,16 @@ template <typename Call>
 QN_RET genaRetry(Call call)
 {
     return whileTracked(QN_ERR, call);
+}
+
+// A GUPnP peer script serving the network-light fixture; *ready gets the
+// text of its "READY " line once it is announced ("" when it never was).
+std::unique_ptr<ChildProcess> startGupnpPeer(const char *script, std::string *ready)
+{
+    auto peer = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kPython, interopScript(script), dataPath("fixtures/devices/network-light")});
+    *ready = peer->waitForLine("READY ", kPeerWaitMs);
+    return peer;
 }
 
 class Interop : public LightStack {
@@ -319,8 +330,8 @@ TEST_F(Interop, StacksControlPointDrivesAGupnpLight)
 {
     if (!haveGupnp())
         GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
-    ChildProcess light({kPython, interopScript("gupnp_light.py"), dataPath("fixtures/devices/network-light")});
-    std::string ready = light.waitForLine("READY ", kPeerWaitMs);
+    std::string ready;
+    auto light = startGupnpPeer("gupnp_light.py", &ready);
     ASSERT_FALSE(ready.empty());
     QN_CONTROL_POINT cp = trackByDiscovery(ready.substr(6));
 
@@ -441,8 +452,8 @@ TEST_F(Interop, TwoGupnpRootsOnOnePortAreTrackedEachByItsOwnControlPoint)
 {
     if (!haveGupnp())
         GTEST_SKIP() << "python3-gi with GUPnP 1.6 is not installed";
-    ChildProcess roots({kPython, interopScript("gupnp_two_roots.py"), dataPath("fixtures/devices/network-light")});
-    std::string ready = roots.waitForLine("READY ", kPeerWaitMs);
+    std::string ready;
+    auto roots = startGupnpPeer("gupnp_two_roots.py", &ready);
     ASSERT_FALSE(ready.empty());
     std::istringstream words(ready.substr(6));
     std::string urlA, urlB;
@@ -554,8 +565,8 @@ TEST_F(Interop, QnsdkControlsAGupnpLight)
 {
     if (!haveGupnp() || builtProgram("tools/qnsdk").empty())
         GTEST_SKIP() << "python3-gi with GUPnP 1.6, or qnsdk, is missing";
-    ChildProcess light({kPython, interopScript("gupnp_light.py"), dataPath("fixtures/devices/network-light")});
-    std::string ready = light.waitForLine("READY ", kPeerWaitMs);
+    std::string ready;
+    auto light = startGupnpPeer("gupnp_light.py", &ready);
     ASSERT_FALSE(ready.empty());
     std::string location = ready.substr(6);
     struct Case {
