@@ -1,0 +1,2 @@
+// The model library needs one source of its own until its modules arrive.
+#include "filterRecord.h"
