@@ -152,19 +152,6 @@ TEST(WindowRegistry, FixedWindowsStayAndTitlesAreUnique)
     EXPECT_EQ(r.findWindow("corvanta upnp/event"), nullptr);
 }
 
-TEST(WindowRegistry, InitialColumnsByTitle)
-{
-    auto titles = [](std::string_view title) {
-        std::string joined;
-        for (const ListColumn &c : initialColumns(title))
-            joined += std::string(c.title) + " " + std::to_string(c.width) + ";";
-        return joined;
-    };
-    EXPECT_EQ(titles("Corvanta UPnP/Infomation"), "Operation 80;Result 160;Note 400;");
-    EXPECT_EQ(titles("Corvanta UPnP/Event"), "Device 120;Serivce 120;Variable 120;Value 120;Time 120;");
-    EXPECT_EQ(titles("http://h/x"), "");
-}
-
 // ---- Event rows -------------------------------------------------------------------
 
 TEST(ShortTypes, StandardPrefixOnly)
