@@ -53,6 +53,11 @@ TreeNode &DeviceTree::root(NodeKind rootKind)
     return *roots_.front();
 }
 
+const TreeNode &DeviceTree::root(NodeKind rootKind) const
+{
+    return const_cast<DeviceTree *>(this)->root(rootKind);
+}
+
 std::unique_ptr<TreeNode> DeviceTree::makeNode(TreeNode *parent, const WantedChild &wanted)
 {
     auto node = std::make_unique<TreeNode>();
@@ -62,6 +67,12 @@ std::unique_ptr<TreeNode> DeviceTree::makeNode(TreeNode *parent, const WantedChi
     node->image = wanted.image;
     node->parent = parent;
     return node;
+}
+
+TreeNode &DeviceTree::appendChild(TreeNode &parent, const WantedChild &wanted)
+{
+    parent.children.push_back(makeNode(&parent, wanted));
+    return *parent.children.back();
 }
 
 TreeNode &DeviceTree::upsertChild(TreeNode &parent, const WantedChild &wanted)

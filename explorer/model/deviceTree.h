@@ -120,6 +120,7 @@ public:
 
     // The four roots, in the order shown.
     [[nodiscard]] TreeNode &root(NodeKind rootKind);
+    [[nodiscard]] const TreeNode &root(NodeKind rootKind) const;
     [[nodiscard]] const std::vector<std::unique_ptr<TreeNode>> &roots() const { return roots_; }
 
     // The children of parent become exactly wanted, in wanted's order of
@@ -129,6 +130,9 @@ public:
     // value and image; children still at 0 are deleted. Returns the node of
     // each wanted entry (entries with one text share one node).
     std::vector<TreeNode *> rebuildChildren(TreeNode &parent, const std::vector<WantedChild> &wanted);
+    // Appends a child even when one with this text exists (device nodes,
+    // which are told apart by their key).
+    TreeNode &appendChild(TreeNode &parent, const WantedChild &wanted);
     // Appends a child unless one with this text exists; returns it either way.
     TreeNode &upsertChild(TreeNode &parent, const WantedChild &wanted);
     void removeNode(TreeNode &node);

@@ -1,0 +1,113 @@
+// The Device Explorer: the main control point that hears every device of
+// the network, the filters' verdict on each, a control point bound to every
+// device that passes, and the device list and tree that show them.
+//
+// Threads and the one lock order
+// ------------------------------
+// The stack calls the handlers on its server thread, holding its own lock
+// (the lock of qnLockModel). The handlers then take this object's mutex.
+// So the order is always:
+//
+//     1. the stack's lock (qnLockModel)   2. DeviceExplorer's mutex
+//
+// - Handler side (server thread): already holds 1, takes 2, and may call the
+//   stack freely (the stack's lock is recursive). It never waits for the
+//   window thread: what changed is queued as notifications.
+// - Window side: takeNotifications, readTree, devices and changeFilters take
+//   only 2 and never call the stack. A window thread that wants to call the
+//   stack and read the tree in one go takes qnLockModel BEFORE any of these,
+//   never while inside readTree's callback.
+// - startExplorer calls the stack without holding 2.
+// - Nothing that waits on the network (qnCPSoapAction, qnCPSubscribe, ...)
+//   is ever called while 2 is held.
+//
+// The stack's handlers carry no user pointer, so one DeviceExplorer at a
+// time receives them: the most recently constructed one.
+#pragma once
+
+#include "deviceList.h"
+#include "deviceTree.h"
+#include "filters.h"
+#include "settings.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace lumivar {
+
+// The lists the tree asks the stack for are this large, far beyond what
+// the stack's model keeps per device or service, so the tree shows all of it.
+inline constexpr int32_t kTreeListCapacity = 256;
+// Embedded devices deeper than this are not expanded (a description whose
+// device repeats an ancestor's type would otherwise never end).
+inline constexpr int kMaxDeviceDepth = 8;
+
+class DeviceExplorer {
+public:
+    // settings must outlive the explorer; its filters, defaultPass and
+    // filterTime are read by the handlers under the mutex, so change them
+    // through changeFilters once the explorer runs.
+    explicit DeviceExplorer(AppSettings &settings);
+    ~DeviceExplorer();
+    DeviceExplorer(const DeviceExplorer &) = delete;
+    DeviceExplorer &operator=(const DeviceExplorer &) = delete;
+
+    // The address the control points listen on; empty (the default) is the
+    // host's address. Set before startExplorer.
+    void setBindAddress(std::string address) { bindAddress_ = std::move(address); }
+
+    // Starts or stops the main control point; the first start adds it and
+    // runs the stack (qnSdkRun). False when it could not be added.
+    bool startExplorer(bool on);
+    [[nodiscard]] QN_CONTROL_POINT mainControlPoint() const;
+    [[nodiscard]] bool running() const;
+
+    // The stack's handlers: the main control point's and the device control
+    // points'. MT_CP_ALIVE is handled, everything else answered with 0.
+    static QN_RET onDeviceFound(QN_ENTITY entity, int32_t type, QN_COOKIE cookie, void *arg);
+    static QN_RET onDeviceUpdated(QN_ENTITY entity, int32_t type, QN_COOKIE cookie, void *arg);
+
+    // Adds the control point bound to location (asked of owner when empty)
+    // unless dropped, and fills and stores record. Takes both locks in order.
+    bool addDeviceControlPoint(QN_CONTROL_POINT owner, const std::string &location, bool dropped,
+                               DeviceRecord &record);
+    // Places or moves the device's node, rebuilds its children from the
+    // stack's model and stores record. Takes both locks in order.
+    void refreshDevice(DeviceRecord &record);
+
+    // Window side: the mutex only.
+    // Replaces the filters and stamps filterTime, so that each shown device
+    // is judged again at its next announcement.
+    void changeFilters(std::vector<FilterRecord> filters, bool defaultPass);
+    [[nodiscard]] std::vector<TreeNotification> takeNotifications();
+    void readTree(const std::function<void(const DeviceTree &)> &reader) const;
+    [[nodiscard]] std::vector<DeviceRecord> devices() const;
+    [[nodiscard]] std::string dumpTree() const;
+
+private:
+    QN_RET deviceFound(QN_ENTITY cp, const std::string &location);
+    QN_RET deviceUpdated(QN_ENTITY cp, const std::string &location);
+    DeviceRecord recordAt(int index);
+    bool addControlPointLocked(QN_CONTROL_POINT owner, const std::string &location, bool dropped,
+                               DeviceRecord &record);
+    void refreshLocked(DeviceRecord &record);
+    void buildDevice(TreeNode &node, QN_ENTITY entity, const std::string &deviceType, const std::string &location,
+                     int depth);
+    void buildService(TreeNode &node, QN_ENTITY entity, const std::string &serviceType);
+    void buildProperties(TreeNode &node, QN_ENTITY entity, const std::vector<std::pair<std::string, std::string>> &fields);
+    void log(std::string line) { tree_.notify({TreeNotification::LOG_LINE, 0, std::move(line)}); }
+    void debug(std::string line) { tree_.notify({TreeNotification::DEBUG_LINE, 0, std::move(line)}); }
+
+    AppSettings &settings_;
+    std::string bindAddress_;
+    mutable std::recursive_mutex mutex_; // second in the lock order
+    QN_CONTROL_POINT mainCp_ = QN_INVALID_CONTROL_POINT;
+    bool running_ = false;
+    bool stackRun_ = false;
+    DeviceList list_;
+    DeviceTree tree_;
+};
+
+} // namespace lumivar
