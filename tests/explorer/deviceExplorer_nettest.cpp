@@ -4,12 +4,18 @@
 // that reads the tree and calls the stack while handlers publish changes.
 #include "deviceExplorer.h"
 
+#include "childProcess.h"
 #include "deviceProcess.h"
 #include "sdkThread.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -283,6 +289,61 @@ TEST(DeviceExplorer, WindowThreadReadsWhileHandlersPublish)
     EXPECT_GT(changes.load(), 0);
     EXPECT_GT(stackCalls.load(), 0);
     EXPECT_EQ(ex.devices().size(), 3u);
+}
+
+// MiniDLNA, a peer that is not the stack: a manufacturer rule in other
+// letters passes it over (patterns compare case-sensitively), the exact one
+// drops it; once the rules are gone it is explored with its services.
+TEST(DeviceExplorer, MiniDlnaByManufacturer)
+{
+    const char *program = "/usr/sbin/minidlnad";
+    if (access(program, X_OK) != 0)
+        GTEST_SKIP() << "minidlna is not installed";
+    char pattern[] = "/tmp/lumivar-minidlna-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    for (const char *sub : {"/media", "/db", "/log"})
+        std::filesystem::create_directory(dir + sub);
+    const uint16_t port = 32190;
+    std::ofstream(dir + "/minidlna.conf") << "network_interface=lo\nport=" << port << "\nmedia_dir=" << dir
+                                          << "/media\ndb_dir=" << dir << "/db\nlog_dir=" << dir
+                                          << "/log\nfriendly_name=lumivar peer\ninotify=no\nnotify_interval=2\n";
+    Stack stack;
+    ASSERT_TRUE(stack.ok);
+    auto server = std::make_unique<qntest::ChildProcess>(
+        std::vector<std::string>{program, "-S", "-f", dir + "/minidlna.conf", "-P", dir + "/pid"}, dir + "/stderr");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/rootDesc.xml";
+
+    AppSettings settings;
+    settings.callbackPort = 32170;
+    FilterRecord upper = dropUdn("Upper case", "JUSTIN");
+    upper.type = FT_MANUFACTURER;
+    FilterRecord exact = dropUdn("No Justin", "Justin");
+    exact.type = FT_MANUFACTURER;
+    settings.filters = {upper, exact};
+    DeviceExplorer ex(settings);
+    ex.setBindAddress("127.0.0.1");
+    ASSERT_TRUE(ex.startExplorer(true));
+    EXPECT_TRUE(waitFor([&] { return placementOf(ex, url).root == "Filtered Devices"; }, 15000ms)) << ex.dumpTree();
+    Collected out;
+    out.take(ex);
+    EXPECT_NE(out.log.find("Device at " + url + " filtered by filter No Justin.\r\n"), std::string::npos) << out.log;
+
+    ex.changeFilters({}, true);
+    const std::string cds = "urn:schemas-upnp-org:service:ContentDirectory:1";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            bool browse = false;
+            ex.readTree([&](const DeviceTree &tree) {
+                browse = tree.findPath({"Active Devices", "lumivar peer", "Service List", cds, "Actions", "Browse",
+                                        "ObjectID"}) != nullptr;
+            });
+            return browse;
+        },
+        15000ms))
+        << ex.dumpTree();
+    server.reset();
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
