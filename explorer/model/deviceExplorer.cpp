@@ -1,5 +1,7 @@
 #include "deviceExplorer.h"
 
+#include "modelLock.h"
+
 #include "text.h"
 
 #include <atomic>
@@ -10,15 +12,6 @@ namespace lumivar {
 namespace {
 
 std::atomic<DeviceExplorer *> current{nullptr};
-
-// The stack's lock for a scope; first in the lock order.
-class StackLock {
-public:
-    StackLock() { qnLockModel(); }
-    ~StackLock() { qnUnlockModel(); }
-    StackLock(const StackLock &) = delete;
-    StackLock &operator=(const StackLock &) = delete;
-};
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -76,7 +69,7 @@ DeviceExplorer::~DeviceExplorer()
 {
     DeviceExplorer *self = this;
     // Handlers still running finish under the stack's lock before it is freed.
-    StackLock stack;
+    ModelLock stack;
     current.compare_exchange_strong(self, nullptr);
 }
 
@@ -167,7 +160,7 @@ DeviceRecord DeviceExplorer::recordAt(int index)
 // goes on hearing every device that no device control point claims.
 QN_RET DeviceExplorer::deviceFound(QN_ENTITY cp, const std::string &location)
 {
-    StackLock stack;
+    ModelLock stack;
     std::lock_guard guard(mutex_);
     FilterDecision decision;
     bool judged = false;
@@ -210,7 +203,7 @@ QN_RET DeviceExplorer::deviceFound(QN_ENTITY cp, const std::string &location)
 // it; it is then removed.
 QN_RET DeviceExplorer::deviceUpdated(QN_ENTITY cp, const std::string &location)
 {
-    StackLock stack;
+    ModelLock stack;
     std::lock_guard guard(mutex_);
     int index = list_.find(cp, location);
     if (index < 0) {
@@ -241,7 +234,7 @@ QN_RET DeviceExplorer::deviceUpdated(QN_ENTITY cp, const std::string &location)
 bool DeviceExplorer::addDeviceControlPoint(QN_CONTROL_POINT owner, const std::string &location, bool dropped,
                                            DeviceRecord &record)
 {
-    StackLock stack;
+    ModelLock stack;
     std::lock_guard guard(mutex_);
     return addControlPointLocked(owner, location, dropped, record);
 }
@@ -292,7 +285,7 @@ bool DeviceExplorer::addControlPointLocked(QN_CONTROL_POINT owner, const std::st
 
 void DeviceExplorer::refreshDevice(DeviceRecord &record)
 {
-    StackLock stack;
+    ModelLock stack;
     std::lock_guard guard(mutex_);
     refreshLocked(record);
 }

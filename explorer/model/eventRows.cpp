@@ -1,5 +1,7 @@
 #include "eventRows.h"
 
+#include "modelLock.h"
+
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -57,7 +59,7 @@ std::vector<EventedVar> collectEventedVars(QN_ENTITY entity)
     Walk walk;
     std::array<const char *, kVarListCapacity> names{};
     std::array<uint8_t, kVarListCapacity> evented{};
-    qnLockModel();
+    ModelLock model;
     if (qnWalkDesc(entity, "", collectService, &walk) == QN_OK) {
         for (const ServiceOfDevice &s : walk.services) {
             int32_t count = kVarListCapacity;
@@ -69,7 +71,6 @@ std::vector<EventedVar> collectEventedVars(QN_ENTITY entity)
             }
         }
     }
-    qnUnlockModel();
     return vars;
 }
 

@@ -3,6 +3,8 @@
 // announces a new one, so the whole walk runs under the model lock.
 #include "filters.h"
 
+#include "modelLock.h"
+
 #include <arpa/inet.h>
 
 namespace lumivar {
@@ -10,16 +12,6 @@ namespace lumivar {
 namespace {
 
 constexpr char kDefaultActionName[] = "Default Action";
-
-// Holds the stack's model lock for a scope; the lock is recursive, so a
-// message handler (which already runs under it) may judge too.
-class ModelLock {
-public:
-    ModelLock() { qnLockModel(); }
-    ~ModelLock() { qnUnlockModel(); }
-    ModelLock(const ModelLock &) = delete;
-    ModelLock &operator=(const ModelLock &) = delete;
-};
 
 // The description element a type's pattern is looked for in; null for the
 // types that are not matched against the description.
