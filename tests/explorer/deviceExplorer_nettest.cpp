@@ -3,6 +3,7 @@
 // verdicts at discovery and after a change at run time, and a window thread
 // that reads the tree and calls the stack while handlers publish changes.
 #include "deviceExplorer.h"
+#include "waitFor.h"
 
 #include "childProcess.h"
 #include "deviceProcess.h"
@@ -31,16 +32,7 @@ using qntest::LightSpec;
 
 constexpr char kPowerType[] = "urn:schemas-upnp-org:service:SwitchPower:1";
 
-bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 8000ms)
-{
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return done();
-}
+using qntest::waitFor;
 
 // The stack for one test; made after the DeviceProcess, whose fork must not
 // see a server thread.

@@ -5,6 +5,7 @@
 // At this size the server tables, the shared SSDP sockets and the routing of
 // searches, announcements and byebyes to the right entity all carry load.
 #include "ctrlPoints.h"
+#include "waitFor.h"
 #include "deviceProcess.h"
 #include "log.h"
 #include "qnSdkApi.h"
@@ -52,16 +53,7 @@ Lights hundredLights()
     return lights;
 }
 
-bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return done();
-}
+using qntest::waitFor;
 
 // The byebyes the bound control points heard; taken after the stack's lock.
 std::mutex byebyeLock;

@@ -2,6 +2,7 @@
 // the stack running in another process (as a separate program on the same
 // host would), and control points that find, describe and track it.
 #include "entity.h"
+#include "waitFor.h"
 #include "log.h"
 #include "netns.h"
 #include "qnSdkApi.h"
@@ -194,16 +195,7 @@ QN_RET recordCp(QN_ENTITY e, int32_t type, QN_COOKIE, void *arg)
     return QN_OK;
 }
 
-bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 6000ms)
-{
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return done();
-}
+using qntest::waitFor;
 
 class ControlPoints : public testing::Test {
 protected:
