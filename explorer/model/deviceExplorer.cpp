@@ -1,5 +1,6 @@
 #include "deviceExplorer.h"
 
+#include "fileView.h"
 #include "modelLock.h"
 
 #include "text.h"
@@ -48,6 +49,14 @@ bool fieldsOf(QN_RET (*query)(QN_ENTITY, const char *, const char **, const char
     return true;
 }
 
+std::string friendlyNameOf(const Fields &fields, const std::string &fallback)
+{
+    for (const auto &[name, value] : fields)
+        if (name == "friendlyName" && !value.empty())
+            return value.substr(0, kDeviceTextMaxLen);
+    return fallback;
+}
+
 // The stack's display name of an entity: its root device's friendlyName,
 // cut to kDeviceTextMaxLen; empty while no description is known.
 std::string entityName(QN_ENTITY entity)
@@ -55,10 +64,27 @@ std::string entityName(QN_ENTITY entity)
     Fields fields;
     if (entity == QN_INVALID_CONTROL_POINT || !fieldsOf(qnGetDevInfo, entity, "", fields))
         return {};
-    for (const auto &[name, value] : fields)
-        if (name == "friendlyName")
-            return value.substr(0, kDeviceTextMaxLen);
-    return {};
+    return friendlyNameOf(fields, "");
+}
+
+// The devices of entity's description, root first, each by its friendly
+// name (its type when it has none), for the File View.
+void collectDeviceNames(QN_ENTITY entity, const std::string &deviceType, int depth, std::vector<std::string> &out)
+{
+    Fields fields;
+    if (!fieldsOf(qnGetDevInfo, entity, deviceType, fields))
+        return;
+    std::string type = deviceType;
+    if (type.empty()) {
+        std::vector<std::string> rootType = listOf(qnGetDevList, entity, "");
+        type = rootType.empty() ? "" : rootType.front();
+    }
+    out.push_back(friendlyNameOf(fields, type));
+    if (type.empty() || depth >= kMaxDeviceDepth)
+        return;
+    for (const auto &d : listOf(qnGetDevList, entity, type))
+        if (d != type)
+            collectDeviceNames(entity, d, depth + 1, out);
 }
 
 } // namespace
@@ -292,6 +318,13 @@ void DeviceExplorer::refreshDevice(DeviceRecord &record)
 
 void DeviceExplorer::refreshLocked(DeviceRecord &record)
 {
+    if (record.filtered)
+        record.name.clear();
+    std::vector<std::string> deviceNames;
+    if (!record.filtered && record.entity != QN_INVALID_CONTROL_POINT)
+        collectDeviceNames(record.entity, "", 0, deviceNames);
+    refreshFileView(fileView_, record, !record.name.empty() ? record.name : record.location, deviceNames);
+
     TreeNode &root = tree_.root(rootKindFor(record.active, record.isVirtual, record.filtered));
     TreeNode *node = tree_.findDevice(record.location);
     if (node != nullptr && node->parent != &root) {
@@ -299,8 +332,6 @@ void DeviceExplorer::refreshLocked(DeviceRecord &record)
         tree_.removeNode(*node);
         node = nullptr;
     }
-    if (record.filtered)
-        record.name.clear();
     std::string title = !record.name.empty() ? record.name : record.location;
     if (node == nullptr) {
         // Device nodes are appended, never looked up by title: two devices
@@ -427,13 +458,22 @@ void DeviceExplorer::changeFilters(std::vector<FilterRecord> filters, bool defau
 std::vector<TreeNotification> DeviceExplorer::takeNotifications()
 {
     std::lock_guard guard(mutex_);
-    return tree_.takeNotifications();
+    std::vector<TreeNotification> out = tree_.takeNotifications();
+    for (auto &n : fileView_.takeNotifications())
+        out.push_back(std::move(n));
+    return out;
 }
 
 void DeviceExplorer::readTree(const std::function<void(const DeviceTree &)> &reader) const
 {
     std::lock_guard guard(mutex_);
     reader(tree_);
+}
+
+void DeviceExplorer::readFileView(const std::function<void(const DeviceTree &)> &reader) const
+{
+    std::lock_guard guard(mutex_);
+    reader(fileView_);
 }
 
 std::vector<DeviceRecord> DeviceExplorer::devices() const

@@ -13,7 +13,7 @@
 // - Handler side (server thread): already holds 1, takes 2, and may call the
 //   stack freely (the stack's lock is recursive). It never waits for the
 //   window thread: what changed is queued as notifications.
-// - Window side: takeNotifications, readTree, devices and changeFilters take
+// - Window side: takeNotifications, readTree, readFileView, devices and changeFilters take
 //   only 2 and never call the stack. A window thread that wants to call the
 //   stack and read the tree in one go takes qnLockModel BEFORE any of these,
 //   never while inside readTree's callback.
@@ -83,6 +83,8 @@ public:
     void changeFilters(std::vector<FilterRecord> filters, bool defaultPass);
     [[nodiscard]] std::vector<TreeNotification> takeNotifications();
     void readTree(const std::function<void(const DeviceTree &)> &reader) const;
+    // The "File View" tree; its notifications come with the device tree's.
+    void readFileView(const std::function<void(const DeviceTree &)> &reader) const;
     [[nodiscard]] std::vector<DeviceRecord> devices() const;
     [[nodiscard]] std::string dumpTree() const;
 
@@ -108,6 +110,7 @@ private:
     bool stackRun_ = false;
     DeviceList list_;
     DeviceTree tree_;
+    DeviceTree fileView_{TreeNotification::FILE_VIEW};
 };
 
 } // namespace lumivar

@@ -33,7 +33,8 @@ TreeNode *TreeNode::child(std::string_view childText) const
     return nullptr;
 }
 
-DeviceTree::DeviceTree()
+DeviceTree::DeviceTree(TreeNotification::Document document)
+    : document_(document), nextId_(document == TreeNotification::FILE_VIEW ? (uint64_t{1} << 48) : 1)
 {
     const std::pair<std::string_view, NodeKind> roots[] = {
         {kActiveRootText, NK_ACTIVE_ROOT},
@@ -158,6 +159,12 @@ std::string DeviceTree::dump() const
     for (const auto &r : roots_)
         write(*r, 0);
     return out;
+}
+
+void DeviceTree::notify(TreeNotification n)
+{
+    n.document = document_;
+    pending_.push_back(std::move(n));
 }
 
 std::vector<TreeNotification> DeviceTree::takeNotifications()

@@ -109,14 +109,19 @@ struct WantedChild {
 // What changed, for the window thread.
 struct TreeNotification {
     enum Type { NODE_CHANGED, LOG_LINE, DEBUG_LINE };
+    // The device tree ("Device Explorer" page) or the "File View" tree.
+    enum Document { DEVICE_TREE, FILE_VIEW };
     Type type;
     uint64_t nodeId = 0; // NODE_CHANGED: the node whose subtree changed (0: the whole document)
     std::string text;    // LOG_LINE, DEBUG_LINE: the line, "\r\n" included
+    Document document = DEVICE_TREE;
 };
 
 class DeviceTree {
 public:
-    DeviceTree();
+    // Node ids of the two documents never meet, so a view that mirrors both
+    // may keep them in one map.
+    explicit DeviceTree(TreeNotification::Document document = TreeNotification::DEVICE_TREE);
 
     // The four roots, in the order shown.
     [[nodiscard]] TreeNode &root(NodeKind rootKind);
@@ -146,14 +151,16 @@ public:
     // Indented text: one line per node, two blanks per level.
     [[nodiscard]] std::string dump() const;
 
-    void notify(TreeNotification n) { pending_.push_back(std::move(n)); }
+    // Stamps the notification with this document.
+    void notify(TreeNotification n);
     [[nodiscard]] std::vector<TreeNotification> takeNotifications();
 
 private:
     std::unique_ptr<TreeNode> makeNode(TreeNode *parent, const WantedChild &wanted);
 
+    TreeNotification::Document document_;
     std::vector<std::unique_ptr<TreeNode>> roots_;
-    uint64_t nextId_ = 1;
+    uint64_t nextId_;
     std::vector<TreeNotification> pending_;
 };
 

@@ -211,6 +211,10 @@ TEST(DeviceExplorer, TreeFiltersAndFilterChangesAtRunTime)
     ASSERT_TRUE(waitFor([&] { return placementOf(ex, url[1]).root == "Filtered Devices"; })) << ex.dumpTree();
     ASSERT_TRUE(waitFor([&] { return placementOf(ex, url[2]).children == 4; })) << ex.dumpTree();
     EXPECT_EQ(placementOf(ex, url[1]).text, url[1]);
+    ex.readFileView([&](const DeviceTree &view) {
+        EXPECT_NE(view.findPath({"Filtered Devices", url[1], "Location", url[1]}), nullptr) << view.dump();
+        EXPECT_EQ(view.root(NK_ACTIVE_ROOT).children.size(), 2u) << view.dump();
+    });
     EXPECT_EQ(recordOf(ex, url[1]).entity, QN_INVALID_CONTROL_POINT);
     EXPECT_EQ(recordOf(ex, url[1]).name, "");
     EXPECT_EQ(placementOf(ex, url[2]).root, "Active Devices");

@@ -1,6 +1,7 @@
 // The device tree document without a network: child lists rebuilt in place,
 // the placement rule, item values and notifications.
 #include "deviceTree.h"
+#include "fileView.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,33 @@ TEST(DeviceTree, FindAndRemoveAndNotifications)
     EXPECT_EQ(tree.findDevice("http://a/d.xml"), nullptr);
     tree.removeNode(tree.root(NK_ACTIVE_ROOT)); // roots stay
     EXPECT_EQ(tree.roots().size(), 4u);
+}
+
+// A record moves between the roots of the File View as in the device tree,
+// and its children follow what the description holds.
+TEST(FileView, PlacesRecordsAndFollowsTheirDescription)
+{
+    DeviceTree view(TreeNotification::FILE_VIEW);
+    EXPECT_NE(view.root(NK_ACTIVE_ROOT).id, DeviceTree().root(NK_ACTIVE_ROOT).id);
+    DeviceRecord record{.entity = 4, .owner = 1, .location = "http://10.0.0.2:80/d.xml", .name = "Lamp"};
+    refreshFileView(view, record, "Lamp", {"Lamp", "Dimmer"});
+    TreeNode *node = view.findPath({"Active Devices", "Lamp"});
+    ASSERT_NE(node, nullptr) << view.dump();
+    EXPECT_EQ(node->value, itemValue(FV_RECORD, 4));
+    EXPECT_EQ(texts(*node), (std::vector<std::string>{"Location", "Lamp", "Dimmer"}));
+    EXPECT_EQ(view.findPath({"Active Devices", "Lamp", "Dimmer", record.location})->kind(), FV_DEVICE_URL);
+    EXPECT_EQ(view.findPath({"Active Devices", "Lamp", "Location", record.location})->kind(), FV_LOCATION_URL);
+
+    record.filtered = true;
+    record.entity = QN_INVALID_CONTROL_POINT;
+    refreshFileView(view, record, record.location, {});
+    EXPECT_TRUE(view.root(NK_ACTIVE_ROOT).children.empty()) << view.dump();
+    node = view.findPath({"Filtered Devices", record.location});
+    ASSERT_NE(node, nullptr) << view.dump();
+    EXPECT_EQ(texts(*node), std::vector<std::string>{"Location"});
+    auto notes = view.takeNotifications();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.front().document, TreeNotification::FILE_VIEW);
 }
 
 } // namespace
