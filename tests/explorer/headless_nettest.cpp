@@ -50,7 +50,11 @@ struct TempDir {
         char pattern[] = "/tmp/lumivar-headless-XXXXXX";
         path = mkdtemp(pattern) != nullptr ? pattern : "";
     }
-    ~TempDir() { std::filesystem::remove_all(path); }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string path;
 };
 
@@ -262,6 +266,8 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     EXPECT_NE(err.find("log: Device at " + lights.url(0) + " explored"), std::string::npos) << err;
     EXPECT_NE(err.find("log: Device at " + lights.url(2) + " filtered by filter No examples."), std::string::npos)
         << err;
+    // The stack's own log reached the "window" while it was up.
+    EXPECT_NE(err.find("debug: CP handling ssdp"), std::string::npos) << err;
     qnSdkClean();
     qnSetConsoleSink(nullptr);
 }

@@ -25,6 +25,7 @@ includedir=$(pkg-config --variable=includedir qnsdk)
 [ -f "$includedir/qnSdkApi.h" ] || fail "qnsdk.pc names $includedir, which has no qnSdkApi.h"
 [ -e "$libdir/libqnsdk.so" ] || fail "qnsdk.pc names $libdir, which has no libqnsdk.so"
 [ -x "$tmp/prefix/bin/qnsdk" ] || fail "qnsdk not installed in bin"
+[ -x "$tmp/prefix/bin/lumivar-headless" ] || fail "lumivar-headless not installed in bin"
 
 step "a C program needs no C++ flags: the shared library brings its own runtime"
 if pkg-config --libs qnsdk | grep -q stdc++; then fail "pkg-config --libs names the C++ runtime"; fi
