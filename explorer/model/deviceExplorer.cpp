@@ -290,6 +290,15 @@ void DeviceExplorer::refreshDevice(DeviceRecord &record)
     refreshLocked(record);
 }
 
+void DeviceExplorer::storeDevice(DeviceRecord &record)
+{
+    ModelLock stack;
+    std::lock_guard guard(mutex_);
+    if (record.name.empty())
+        record.name = entityName(record.entity);
+    refreshLocked(record);
+}
+
 void DeviceExplorer::refreshLocked(DeviceRecord &record)
 {
     TreeNode &root = tree_.root(rootKindFor(record.active, record.isVirtual, record.filtered));
