@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,6 +123,41 @@ TEST(ControlPointMonitor, OneChildPerSearcherHoweverOftenItSearches)
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_LT(kControlPointRootId, entries[0].id);
     EXPECT_LT(entries[0].id, entries[1].id);
+    EXPECT_EQ(prompts.take(), "");
+}
+
+// With the stack's entity table full the monitor says so, on the Debug page
+// too, and stays stopped; once a slot is free it starts.
+TEST(ControlPointMonitor, TellsWhenTheStackWillNotAddIt)
+{
+    qntest::ExplorerStack stack;
+    ASSERT_TRUE(stack.ok);
+    AppSettings settings;
+    qntest::RecordedPrompts prompts;
+    ControlPointMonitor monitor(settings, prompts);
+    monitor.setBindAddress(qntest::kFirstAddr);
+    QNApiDevSettings filler{};
+    std::strcpy(filler.ipAddr, qntest::kFirstAddr);
+    std::strcpy(filler.serverName, kMonitorServerName);
+    std::vector<QN_DEVICE> taken;
+    for (QN_DEVICE d; taken.size() <= QN_MAX_ENTITY && (d = qnAddDevice(&filler)) != QN_INVALID_DEVICE;)
+        taken.push_back(d);
+    ASSERT_FALSE(taken.empty());
+
+    EXPECT_FALSE(monitor.startMonitor(true));
+    EXPECT_FALSE(monitor.running());
+    EXPECT_EQ(monitor.entity(), QN_INVALID_DEVICE);
+    EXPECT_EQ(prompts.take(), "Unable to add universal device!");
+    std::string debug;
+    for (const auto &n : monitor.takeNotifications())
+        if (n.type == TreeNotification::DEBUG_LINE)
+            debug += n.text;
+    EXPECT_EQ(debug, "Unable to add universal device!\r\n");
+
+    qnRemoveDevice(taken.back());
+    EXPECT_TRUE(monitor.startMonitor(true));
+    EXPECT_TRUE(monitor.running());
+    EXPECT_EQ(monitor.entity(), taken.back());
     EXPECT_EQ(prompts.take(), "");
 }
 
