@@ -316,6 +316,15 @@ void DeviceExplorer::refreshDevice(DeviceRecord &record)
     refreshLocked(record);
 }
 
+void DeviceExplorer::storeDevice(DeviceRecord &record)
+{
+    ModelLock stack;
+    std::lock_guard guard(mutex_);
+    if (record.name.empty())
+        record.name = entityName(record.entity);
+    refreshLocked(record);
+}
+
 void DeviceExplorer::refreshLocked(DeviceRecord &record)
 {
     if (record.filtered)

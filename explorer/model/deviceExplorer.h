@@ -32,6 +32,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,10 +89,41 @@ public:
     [[nodiscard]] std::vector<DeviceRecord> devices() const;
     [[nodiscard]] std::string dumpTree() const;
 
+    // Loaded description files and the virtual devices they become
+    // (VirtualDevices). storeDevice takes both locks in order; the others
+    // take the mutex only and never call the stack, so a handler (which
+    // holds the stack's lock) and a window thread that took the stack's lock
+    // first may call them alike.
+    //
+    // Stores record, with the stack's name for its entity when it has none,
+    // and places its node as refreshDevice does.
+    void storeDevice(DeviceRecord &record);
+    [[nodiscard]] bool hasDevice(const std::string &location) const;
+    // The record of the device node on nodeId's path (the node itself or its
+    // ancestor that hangs under a root); nothing for a root or an unknown id.
+    [[nodiscard]] std::optional<DeviceRecord> deviceOfNode(uint64_t nodeId) const;
+    [[nodiscard]] bool hasNode(uint64_t nodeId) const;
+    // Drops the record of location and its device node.
+    void forgetDevice(const std::string &location);
+    // What was entered in the node of the device whose entity is entity: the
+    // argument items of its first action item named action, in tree order,
+    // as (argument, value of its first child, "" without one); nothing when
+    // there is no such action item.
+    using ArgumentValues = std::vector<std::pair<std::string, std::string>>;
+    [[nodiscard]] std::optional<ArgumentValues> argumentValues(QN_ENTITY entity, const std::string &action) const;
+    // The text of the first child of its first variable item named variable
+    // ("" without one); nothing when there is no such item.
+    [[nodiscard]] std::optional<std::string> variableValue(QN_ENTITY entity, const std::string &variable) const;
+    // value becomes the only child of an argument item (kind 12) or of a
+    // variable item (kind 15). False for any other node.
+    bool enterValue(uint64_t itemId, const std::string &value);
+    void postDebugLine(std::string line);
+
 private:
     QN_RET deviceFound(QN_ENTITY cp, const std::string &location);
     QN_RET deviceUpdated(QN_ENTITY cp, const std::string &location);
     DeviceRecord recordAt(int index);
+    [[nodiscard]] const TreeNode *deviceNodeOf(QN_ENTITY entity) const;
     bool addControlPointLocked(QN_CONTROL_POINT owner, const std::string &location, bool dropped,
                                DeviceRecord &record);
     void refreshLocked(DeviceRecord &record);

@@ -25,4 +25,10 @@ int DeviceList::store(const DeviceRecord &record)
     return static_cast<int>(records_.size() - 1);
 }
 
+void DeviceList::remove(int index)
+{
+    if (index >= 0 && static_cast<size_t>(index) < records_.size())
+        records_.erase(records_.begin() + index);
+}
+
 } // namespace lumivar

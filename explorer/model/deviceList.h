@@ -32,6 +32,8 @@ public:
     // Updates the record matching (record.entity or record.owner, location)
     // in place, or appends it. Returns its index.
     int store(const DeviceRecord &record);
+    // Drops the record at index (loaded files only: network devices stay).
+    void remove(int index);
 
     [[nodiscard]] const std::vector<DeviceRecord> &records() const { return records_; }
     [[nodiscard]] DeviceRecord &at(int index) { return records_.at(static_cast<size_t>(index)); }

@@ -37,6 +37,7 @@ enum NodeKind : uint16_t {
     NK_ACTIONS = 9,
     NK_ACTION = 10,
     NK_ARGUMENT = 11,
+    NK_ARGUMENT_VALUE = 12,
     NK_VARIABLES = 13,
     NK_VARIABLE = 14,
     NK_VARIABLE_VALUE = 15,
