@@ -15,7 +15,8 @@
 // dialog and so runs on the window thread.
 //
 // An empty InfoRows (no columns) means there is nothing to show: a message
-// box stopped the operation before any request was made.
+// box stopped the operation before any request was made (subscribe and
+// showSubscription clear the Information window even then).
 #pragma once
 
 #include "deviceExplorer.h"

@@ -310,6 +310,10 @@ TEST(DeviceOperations, StackLightActionsFaultsQueriesAndEvents)
     ASSERT_TRUE(explored(ex, ops, url, at({"Variables", "Status"}))) << ex.dumpTree();
     Window window;
     window.take(ex);
+    // Nothing selected: the search goes through the main control point.
+    InfoRows searched = ops.discover(0);
+    ASSERT_EQ(searched.rows.size(), 1u);
+    EXPECT_EQ(searched.rows[0][1], "Successful");
     // A variable that never sent a value is listed with empty cells.
     std::optional<EventEntry> status = eventOf(ex, url, "Status");
     ASSERT_TRUE(status.has_value());
