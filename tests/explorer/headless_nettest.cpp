@@ -67,7 +67,8 @@ std::string settingsText(uint16_t callbackPort)
         std::string pattern;
         int pass;
     };
-    const Rule rules[] = {{"One", 3, kStem + "1", 1}, {"Two", 3, kStem + "2", 1}, {"No examples", 2, "qnsdk examples", 0}};
+    const Rule rules[] = {
+        {"One", 3, kStem + "1", 1}, {"Two", 3, kStem + "2", 1}, {"No examples", 2, "qnsdk examples", 0}};
     std::string s = "[General]\nAutoDE=0\n[ActDev]\nCBPort=" + std::to_string(callbackPort) +
                     "\n[Log]\nLogFile=1\nSsdp=1\n[Filter]\n";
     for (size_t i = 0; i < std::size(rules); ++i) {
@@ -272,16 +273,32 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     qnSetConsoleSink(nullptr);
 }
 
-TEST(LumivarHeadless, BadCommandLinesAreUsageErrors)
+// A bad command line never starts the stack; a settings file that cannot be
+// written back is a failure, not a success.
+TEST(LumivarHeadless, ExitStatus)
 {
     if (!qntest::inPrivateNetwork())
         GTEST_SKIP() << "no private network";
+    struct Case {
+        const char *args;
+        int status;
+        const char *said;
+    };
+    const Case cases[] = {
+        {"--bogus", 2, "usage: lumivar-headless"},
+        {"--for", 2, "usage: lumivar-headless"},
+        {"--for -1", 2, "usage: lumivar-headless"},
+        {"--for 5s", 2, "usage: lumivar-headless"},
+        {"--settings", 2, "usage: lumivar-headless"},
+        {"--json extra", 2, "usage: lumivar-headless"},
+        {"--for 0 --addr 127.0.0.1 --settings /nonexistent/Zentrova.ini", 1, "could not write the settings"},
+    };
     TempDir dir;
-    for (const char *args : {"--bogus", "--for", "--for -1", "--for 5s", "--settings", "--json extra"}) {
-        auto run = runHeadless(dir.path, args);
-        EXPECT_EQ(run->wait(kRunWaitMs), 2) << args;
-        EXPECT_NE(readFile(dir.path + "/err").find("usage: lumivar-headless"), std::string::npos) << args;
-        EXPECT_FALSE(std::filesystem::exists(dir.path + "/Zentrova.ini")) << args;
+    for (const Case &c : cases) {
+        auto run = runHeadless(dir.path, c.args);
+        EXPECT_EQ(run->wait(kRunWaitMs), c.status) << c.args;
+        EXPECT_NE(readFile(dir.path + "/err").find(c.said), std::string::npos) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "/Zentrova.ini")) << c.args;
     }
 }
 

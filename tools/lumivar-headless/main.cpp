@@ -133,7 +133,8 @@ int main(int argc, char **argv)
     app.stopServer();
 
     std::string tree;
-    app.explorer().readTree([&](const lumivar::DeviceTree &t) { tree = options.json ? lumivar::treeJson(t) + "\n" : t.dump(); });
+    app.explorer().readTree(
+        [&](const lumivar::DeviceTree &t) { tree = options.json ? lumivar::treeJson(t) + "\n" : t.dump(); });
     std::fputs(tree.c_str(), stdout);
     std::fflush(stdout);
     if (!app.finish()) {
