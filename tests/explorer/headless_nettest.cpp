@@ -12,15 +12,18 @@
 #include "sdkThread.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -59,7 +62,9 @@ struct TempDir {
 };
 
 // Light 3 meets the manufacturer rule; the two before it pass by UDN first.
-std::string settingsText(uint16_t callbackPort)
+// With monitor, the Control Point Monitor runs too, its universal device on
+// a port of its own.
+std::string settingsText(uint16_t callbackPort, bool monitor)
 {
     struct Rule {
         const char *name;
@@ -69,7 +74,8 @@ std::string settingsText(uint16_t callbackPort)
     };
     const Rule rules[] = {
         {"One", 3, kStem + "1", 1}, {"Two", 3, kStem + "2", 1}, {"No examples", 2, "qnsdk examples", 0}};
-    std::string s = "[General]\nAutoDE=0\n[ActDev]\nCBPort=" + std::to_string(callbackPort) +
+    std::string s = "[General]\nAutoDE=0\nAutoCPE=" + std::to_string(monitor) +
+                    "\n[VDev]\nHttpPort=32342\nSoapPort=32342\n[ActDev]\nCBPort=" + std::to_string(callbackPort) +
                     "\n[Log]\nLogFile=1\nSsdp=1\n[Filter]\n";
     for (size_t i = 0; i < std::size(rules); ++i) {
         const std::string n = std::to_string(i);
@@ -178,12 +184,14 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     // The text and the JSON run side by side, each with its own files.
     TempDir textDir, jsonDir;
     for (const TempDir *d : {&textDir, &jsonDir}) {
-        std::ofstream(d->path + "/Zentrova.ini") << settingsText(d == &textDir ? 32340 : 32341);
+        std::ofstream(d->path + "/Zentrova.ini") << settingsText(d == &textDir ? 32340 : 32341, d == &jsonDir);
         std::ofstream(d->path + "/log.txt") << "stale line of an earlier run\n";
     }
     const std::string common = "--addr 127.0.0.1 --for " + std::to_string(kExploreSeconds);
-    auto textRun = runHeadless(textDir.path, common);
+    // The JSON run's monitor is up before the text run searches.
     auto jsonRun = runHeadless(jsonDir.path, common + " --settings " + jsonDir.path + "/Zentrova.ini --json");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    auto textRun = runHeadless(textDir.path, common);
     ASSERT_EQ(textRun->wait(kRunWaitMs), 0) << readFile(textDir.path + "/err");
     ASSERT_EQ(jsonRun->wait(kRunWaitMs), 0) << readFile(jsonDir.path + "/err");
     const std::string textOut = readFile(textDir.path + "/out");
@@ -194,6 +202,7 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     const Json &filtered = doc["roots"][3];
     EXPECT_EQ(active["text"], "Active Devices");
     EXPECT_EQ(active["kind"], 1);
+    EXPECT_EQ(doc["activeControlPoints"], Json::array({"127.0.0.1"})) << doc.dump();
 
     // Every explored peer, and a path of texts below its node.
     struct Peer {
