@@ -2,11 +2,16 @@
 // the stack; change, remove and look up entities.
 #include "entity.h"
 
+#include "gena.h"
+#include "ifaceTable.h"
 #include "log.h"
 #include "roles.h"
 #include "ssdp.h"
+#include "ssdpPace.h"
 #include "scpd.h"
 #include "text.h"
+
+#include <arpa/inet.h>
 
 #include <atomic>
 #include <chrono>
@@ -127,6 +132,20 @@ EntitySlot *entityOf(const MsgHandler *handler)
     return static_cast<const RoleBlock *>(handler->priv)->slot;
 }
 
+bool isOwnListener(uint32_t addr, uint16_t port)
+{
+    if (!isLocalAddr(addr))
+        return false;
+    uint16_t wanted = ntohs(port);
+    for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
+        const EntitySlot *slot = entityAt(e);
+        for (int i = 0; slot != nullptr && i < kRolesPerEntity; ++i)
+            if (slot->registered[i] && slot->wanted[i].kind == SP_TCP_SERVER && slot->wanted[i].port == wanted)
+                return true;
+    }
+    return false;
+}
+
 QNRootDesc *entityDesc(QN_ENTITY entity)
 {
     EntitySlot *slot = entityAt(entity);
@@ -212,6 +231,8 @@ extern "C" QN_RET qnSdkClean(void)
         else if (slot != nullptr && slot->kind == EK_CTRL_POINT)
             qnRemoveCtrlPoint(i);
     }
+    ssdpPaceReset();
+    genaForgetHeldEvents();
     serverReset();
     return QN_OK;
 }

@@ -35,6 +35,7 @@ struct SockInfo {
     sockaddr_in peer;              // source of the last datagram or connection
     int32_t recvTimeout;           // SP_TCP_CLIENT: microseconds per piece, 0 = 300000
     uint16_t localPort;            // port the socket is bound to (own datagrams)
+    int32_t ifIndex;               // SP_MCAST_SERVER: interface the last datagram came in on, 0 unknown
 };
 
 int sockInit(SockInfo *rec, const char *addr, const char *ifaceAddr, uint16_t port, int kind,
