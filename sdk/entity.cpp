@@ -4,6 +4,7 @@
 
 #include "gena.h"
 #include "ifaceTable.h"
+#include "localAddr.h"
 #include "log.h"
 #include "roles.h"
 #include "ssdp.h"
@@ -139,9 +140,13 @@ bool isOwnListener(uint32_t addr, uint16_t port)
     uint16_t wanted = ntohs(port);
     for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
         const EntitySlot *slot = entityAt(e);
-        for (int i = 0; slot != nullptr && i < kRolesPerEntity; ++i)
-            if (slot->registered[i] && slot->wanted[i].kind == SP_TCP_SERVER && slot->wanted[i].port == wanted)
+        for (int i = 0; slot != nullptr && i < kRolesPerEntity; ++i) {
+            // A registered handler's record is the server's: it knows the
+            // port the system chose for a listener configured with port 0.
+            const SockInfo *sock = slot->registered[i] ? slot->handlers[i].sock : nullptr;
+            if (sock != nullptr && sock->kind == SP_TCP_SERVER && (sock->port == wanted || sock->listenPort == wanted))
                 return true;
+        }
     }
     return false;
 }
@@ -237,16 +242,27 @@ extern "C" QN_RET qnSdkClean(void)
     return QN_OK;
 }
 
+// The local address of settings that name none is found before the lock
+// is taken: the search may ask the resolver for the host's own name, and
+// nothing waits for a resolver under the lock.
 extern "C" QN_DEVICE qnAddDevice(const QNApiDevSettings *settings)
 {
+    if (settings == nullptr)
+        return addDevice(nullptr);
+    QNApiDevSettings s = *settings;
+    (void)getLocalAddr(nullptr, s.ipAddr, sizeof s.ipAddr);
     std::lock_guard guard(stackLock());
-    return addDevice(settings);
+    return addDevice(&s);
 }
 
 extern "C" QN_CONTROL_POINT qnAddCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent)
 {
+    if (settings == nullptr)
+        return addCtrlPoint(nullptr, parent);
+    QNApiCtrlPointSettings s = *settings;
+    (void)getLocalAddr(nullptr, s.ipAddr, sizeof s.ipAddr);
     std::lock_guard guard(stackLock());
-    return addCtrlPoint(settings, parent);
+    return addCtrlPoint(&s, parent);
 }
 
 extern "C" QN_RET qnChangeEntityState(QN_ENTITY entity, int32_t command)

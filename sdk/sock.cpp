@@ -280,6 +280,7 @@ int sockOpen(SockInfo *rec)
     }
     rec->fd = fd;
     rec->localPort = 0;
+    rec->listenPort = rec->kind == SP_TCP_SERVER ? boundPort(fd) : 0;
     if (!stream) {
         // Datagram senders get their port on the first send; bind now so that
         // the port is known and our own echoes can be recognised.
@@ -380,6 +381,7 @@ int sockClose(SockInfo *rec)
         closeFd(rec->workFd);
     forgetOwnPort(rec->localPort);
     rec->localPort = 0;
+    rec->listenPort = 0;
     closeFd(rec->fd);
     rec->fd = 0;
     rec->workFd = 0;
