@@ -10,6 +10,7 @@
 #include "ssdp.h"
 
 #include <arpa/inet.h>
+#include <sanitizer/asan_interface.h>
 
 using namespace qnfuzz;
 
@@ -76,12 +77,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t trackedBefore = recordedAddr(stack.tracker);
     static HttpMsg msg;
     static QNTextDoc doc;
-    if (readInto(sock, data + 1, size - 1, &msg, &doc)) {
+    // The buffer beyond the datagram and its terminator holds what earlier
+    // datagrams left: nothing may read it.
+    ASAN_UNPOISON_MEMORY_REGION(sock->data, kMsgBufSize);
+    bool parsed = readInto(sock, data + 1, size - 1, &msg, &doc);
+    ASAN_POISON_MEMORY_REGION(sock->data + sock->len + 1, kMsgBufSize - sock->len - 1);
+    if (parsed) {
         if (MsgHandler *chosen = findHandler(&msg)) {
             chosen->msg = &msg;
             (void)chosen->handle(chosen);
         }
     }
+    ASAN_UNPOISON_MEMORY_REGION(sock->data, kMsgBufSize);
     // A tracking control point never moves to another host's address.
     uint32_t trackedAfter = recordedAddr(stack.tracker);
     check(trackedAfter == 0 || trackedBefore == 0 || trackedAfter == trackedBefore);

@@ -59,7 +59,9 @@ EOC
 minidlnad -f "$work/minidlna.conf" -P "$work/minidlna.pid" -S </dev/null >"$work/minidlna.out" 2>&1 &
 pids+=($!)
 sleep 2
-"$build/tools/qnsdk" discover --addr 127.0.0.1 --timeout 3 --json >"$work/found.json" ||
+# The search goes out a second after the start and asks for answers within
+# 3 s (MX); devices of the stack spread theirs over that time.
+"$build/tools/qnsdk" discover --addr 127.0.0.1 --timeout 5 --json >"$work/found.json" ||
   fail "qnsdk discover failed"
 "$py" - "$work/found.json" <<'PY'
 import json, sys
