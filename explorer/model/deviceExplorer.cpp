@@ -169,8 +169,12 @@ QN_RET DeviceExplorer::onDeviceFound(QN_ENTITY entity, int32_t type, QN_COOKIE, 
 QN_RET DeviceExplorer::onDeviceUpdated(QN_ENTITY entity, int32_t type, QN_COOKIE, void *arg)
 {
     DeviceExplorer *self = current.load();
-    if (type != MT_CP_ALIVE || self == nullptr || arg == nullptr)
-        return 0; // MT_CP_EVENT belongs to the event table
+    if (self == nullptr || arg == nullptr)
+        return 0;
+    if (type == MT_CP_EVENT)
+        return self->eventReceived(entity, *static_cast<const QNApiEvent *>(arg));
+    if (type != MT_CP_ALIVE)
+        return 0;
     return self->deviceUpdated(entity, static_cast<const char *>(arg));
 }
 
@@ -453,7 +457,23 @@ void DeviceExplorer::buildService(TreeNode &node, QN_ENTITY entity, const std::s
     std::vector<WantedChild> varItems;
     for (const auto &v : varsOf(entity, serviceType))
         varItems.push_back({v, NK_VARIABLE, entity, NI_ITEM});
-    tree_.rebuildChildren(*parts[3], varItems);
+    for (TreeNode *variable : tree_.rebuildChildren(*parts[3], varItems))
+        showKnownValue(*variable, entity);
+}
+
+// A variable whose value arrived (by an event) before its item existed
+// shows it; one that never sent a value gets an empty entry (time 0) in the
+// event value table, so that the Event window lists it with empty cells.
+void DeviceExplorer::showKnownValue(TreeNode &variable, QN_ENTITY entity)
+{
+    for (const auto &c : variable.children)
+        if (c->kind() == NK_VARIABLE_VALUE)
+            return;
+    std::optional<EventEntry> entry = events_.find(static_cast<uint32_t>(entity), variable.text);
+    if (!entry)
+        events_.store(static_cast<uint32_t>(entity), variable.text, "", 0);
+    else if (entry->time != 0)
+        tree_.rebuildChildren(variable, {{entry->value, NK_VARIABLE_VALUE, entity, NI_ITEM}});
 }
 
 void DeviceExplorer::changeFilters(std::vector<FilterRecord> filters, bool defaultPass)
@@ -495,6 +515,12 @@ std::string DeviceExplorer::dumpTree() const
 {
     std::lock_guard guard(mutex_);
     return tree_.dump();
+}
+
+void DeviceExplorer::editTree(const std::function<void(DeviceTree &)> &editor)
+{
+    std::lock_guard guard(mutex_);
+    editor(tree_);
 }
 
 } // namespace lumivar

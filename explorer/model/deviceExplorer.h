@@ -19,7 +19,11 @@
 //   never while inside readTree's callback.
 // - startExplorer calls the stack without holding 2.
 // - Nothing that waits on the network (qnCPSoapAction, qnCPSubscribe, ...)
-//   is ever called while 2 is held.
+//   is ever called while 2 is held. The device operations run on a worker
+//   thread: they read what they need under 2 (readTree), release it, call
+//   the stack, and write the answer back under 2 (editTree).
+// - The event value table has a lock of its own, taken last and never
+//   held while anything else is taken or the stack is called.
 //
 // The stack's handlers carry no user pointer, so one DeviceExplorer at a
 // time receives them: the most recently constructed one.
@@ -27,6 +31,7 @@
 
 #include "deviceList.h"
 #include "deviceTree.h"
+#include "eventTable.h"
 #include "filters.h"
 #include "settings.h"
 
@@ -66,7 +71,9 @@ public:
     [[nodiscard]] bool running() const;
 
     // The stack's handlers: the main control point's and the device control
-    // points'. MT_CP_ALIVE is handled, everything else answered with 0.
+    // points'. MT_CP_ALIVE is handled by both, MT_CP_EVENT by the device
+    // control points' (values into the tree and the event value table);
+    // everything else is answered with 0.
     static QN_RET onDeviceFound(QN_ENTITY entity, int32_t type, QN_COOKIE cookie, void *arg);
     static QN_RET onDeviceUpdated(QN_ENTITY entity, int32_t type, QN_COOKIE cookie, void *arg);
 
@@ -119,6 +126,19 @@ public:
     bool enterValue(uint64_t itemId, const std::string &value);
     void postDebugLine(std::string line);
 
+    // Changes the tree under the mutex only: the editor must not call the
+    // stack. It queues NODE_CHANGED for what it changed.
+    void editTree(const std::function<void(DeviceTree &)> &editor);
+
+    // The last value of every evented variable, for the Event window.
+    [[nodiscard]] EventTable &eventTable() { return events_; }
+    [[nodiscard]] const EventTable &eventTable() const { return events_; }
+
+    // A subscription of the service item serviceNodeId is being made: events
+    // of entity whose SID no service item shows yet (the initial event
+    // comes before the answer that names the SID) belong to that service.
+    void expectEvents(QN_ENTITY entity, uint64_t serviceNodeId, bool expecting);
+
 private:
     QN_RET deviceFound(QN_ENTITY cp, const std::string &location);
     QN_RET deviceUpdated(QN_ENTITY cp, const std::string &location);
@@ -131,6 +151,9 @@ private:
                      int depth);
     void buildService(TreeNode &node, QN_ENTITY entity, const std::string &serviceType);
     void buildProperties(TreeNode &node, QN_ENTITY entity, const std::vector<std::pair<std::string, std::string>> &fields);
+    void showKnownValue(TreeNode &variable, QN_ENTITY entity);
+    QN_RET eventReceived(QN_ENTITY cp, const QNApiEvent &event);
+    TreeNode *serviceOfEvent(TreeNode &device, QN_ENTITY cp, const std::string &sid);
     void log(std::string line) { tree_.notify({TreeNotification::LOG_LINE, 0, std::move(line)}); }
     void debug(std::string line) { tree_.notify({TreeNotification::DEBUG_LINE, 0, std::move(line)}); }
 
@@ -143,6 +166,12 @@ private:
     DeviceList list_;
     DeviceTree tree_;
     DeviceTree fileView_{TreeNotification::FILE_VIEW};
+    EventTable events_;
+    struct ExpectedEvents {
+        QN_ENTITY entity;
+        uint64_t serviceNodeId;
+    };
+    std::vector<ExpectedEvents> expected_; // under mutex_
 };
 
 } // namespace lumivar

@@ -65,10 +65,11 @@ void DeviceExplorer::forgetDevice(const std::string &location)
             list_.remove(static_cast<int>(i));
             break;
         }
-    if (TreeNode *node = tree_.findDevice(location)) {
-        tree_.notify({TreeNotification::NODE_CHANGED, node->parent->id, ""});
-        tree_.removeNode(*node);
-    }
+    for (DeviceTree *document : {&tree_, &fileView_})
+        if (TreeNode *node = document->findDevice(location)) {
+            document->notify({TreeNotification::NODE_CHANGED, node->parent->id, ""});
+            document->removeNode(*node);
+        }
 }
 
 // By the record, not by the nodes' values: a device found on the network

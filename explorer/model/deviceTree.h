@@ -37,10 +37,10 @@ enum NodeKind : uint16_t {
     NK_ACTIONS = 9,
     NK_ACTION = 10,
     NK_ARGUMENT = 11,
-    NK_ARGUMENT_VALUE = 12,
+    NK_ARGUMENT_VALUE = 12, // an argument's value: the first child of its item
     NK_VARIABLES = 13,
     NK_VARIABLE = 14,
-    NK_VARIABLE_VALUE = 15,
+    NK_VARIABLE_VALUE = 15, // a variable's value: the first child of its item
     NK_LOCATION = 16,
     NK_LOCATION_URL = 17,
     NK_PROPERTIES = 18,
@@ -107,14 +107,18 @@ struct WantedChild {
     int image = NI_FOLDER;
 };
 
-// What changed, for the window thread.
+// What changed, for the window thread. Handlers on the server thread never
+// wait for a person: a message for one is queued here (MESSAGE_BOX) and the
+// window shows it when it takes the notifications.
 struct TreeNotification {
-    enum Type { NODE_CHANGED, LOG_LINE, DEBUG_LINE };
+    enum Type { NODE_CHANGED, LOG_LINE, DEBUG_LINE, EVENT_STORED, MESSAGE_BOX };
     // The device tree ("Device Explorer" page) or the "File View" tree.
     enum Document { DEVICE_TREE, FILE_VIEW };
     Type type;
     uint64_t nodeId = 0; // NODE_CHANGED: the node whose subtree changed (0: the whole document)
-    std::string text;    // LOG_LINE, DEBUG_LINE: the line, "\r\n" included
+    std::string text;    // LOG_LINE, DEBUG_LINE: the line, "\r\n" included; MESSAGE_BOX: the message
+    QN_ENTITY entity = QN_INVALID_CONTROL_POINT; // EVENT_STORED: the device control point whose
+                                                 // values arrived (the Event window is refilled for it)
     Document document = DEVICE_TREE;
 };
 

@@ -1,9 +1,6 @@
-// What the model asks of the user: message boxes, the "Set Value" dialog
-// and the open-file dialog. The window implements it; tests answer it.
-//
-// Each call is modal for the user, so none is ever made from the stack's
-// server thread (a handler queues a notification instead) nor while the
-// stack's lock or the explorer's mutex is held.
+// What the model asks of a person, through the window layer; tests give a
+// fake. Never called from the stack's server thread: a handler queues a
+// MESSAGE_BOX notification instead, so the server never waits on a person.
 #pragma once
 
 #include <optional>
@@ -16,12 +13,13 @@ struct SetValueDialog;
 class UserPrompts {
 public:
     virtual ~UserPrompts() = default;
-    // The window thread shows it; may be called from a worker thread (the
-    // implementation marshals), never from the stack's server thread.
+    // Shown by the window thread; may be called from a worker thread (the
+    // implementation hands it over and waits until it is dismissed).
     virtual void messageBox(const std::string &text) = 0;
-    // The modal "Set Value" dialog on the window thread; true on "&OK".
+    // The modal "Set Value" dialog, on the window thread: true on "&OK"
+    // with the entered values in dialog, false on "&Cancel".
     virtual bool editValues(SetValueDialog &dialog) = 0;
-    // The chosen path, or nothing when the user cancelled.
+    // A file to open, or none when the person cancelled.
     virtual std::optional<std::string> chooseOpenFile(const std::string &filterText) = 0;
 };
 

@@ -280,6 +280,10 @@ TEST(VirtualDevices, UnloadRemovesRecordNodesAndEntity)
         host.devices.unloadXmlFile(selected);
         EXPECT_TRUE(host.explorer.devices().empty()) << c.what;
         EXPECT_EQ(host.node({c.root, kName}), 0u) << c.what;
+        host.explorer.readFileView([&](const DeviceTree &view) {
+            EXPECT_TRUE(view.root(rootKindFor(true, c.run, false)).children.empty()) << c.what << view.dump();
+            EXPECT_TRUE(view.root(NK_INACTIVE_ROOT).children.empty()) << c.what << view.dump();
+        });
         EXPECT_EQ(qnCheckDevice(device), QN_ERR_ARG) << c.what; // the slot is free
         EXPECT_EQ(host.debugLines(), "") << c.what;
     }

@@ -61,8 +61,10 @@ public:
     {
     }
 
-    explicit DeviceProcess(std::vector<LightSpec> lights, bool running = true)
-        : lights_(std::move(lights)), running_(running)
+    // handler answers the lights' requests in the child (it runs there, on
+    // the child's server thread); by default every request succeeds empty.
+    explicit DeviceProcess(std::vector<LightSpec> lights, bool running = true, QNMsgHandler handler = ignoreAll)
+        : lights_(std::move(lights)), running_(running), handler_(handler)
     {
         dir_ = "/tmp/lights-" + std::to_string(getpid()) + "-" + std::to_string(lights_.front().port) + "-" +
                std::to_string(lights_.size());
@@ -136,7 +138,7 @@ private:
             copyBounded(s.localPath, sizeof s.localPath, lightDir(i).c_str());
             copyBounded(s.webPath, sizeof s.webPath, lights_[i].webPath.c_str());
             copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
-            s.msgHandler = ignoreAll;
+            s.msgHandler = handler_;
             s.adPeriod = lights_.size() > 10 ? 5 : 1;
             devices.push_back(qnAddDevice(&s));
             if (running_)
@@ -156,6 +158,7 @@ private:
 
     std::vector<LightSpec> lights_;
     bool running_;
+    QNMsgHandler handler_ = ignoreAll;
     std::string dir_;
     pid_t pid_ = -1;
     int commands_ = -1;
