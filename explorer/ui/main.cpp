@@ -2,6 +2,7 @@
 // brings the stack and the Device Explorer up; the window is built on it,
 // and at the end the server loop stops before the settings are written and
 // the stack is cleaned.
+#include "closeOnSignals.h"
 #include "explorerLinks.h"
 #include "mainWindow.h"
 #include "productInfo.h"
@@ -68,6 +69,7 @@ int main(int argc, char **argv)
         lumivarui::MainWindow window(links, prompts);
         prompts.setWindow(&window);
         QObject::connect(&window, &lumivarui::MainWindow::closing, [&explorer] { explorer.stopServer(); });
+        lumivarui::closeOnSignals(window);
         // The monitor's tree exists now: its start may show in it.
         if (explorer.settings().autoStartMonitor)
             monitor.startMonitor(true);
