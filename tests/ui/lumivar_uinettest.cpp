@@ -15,6 +15,7 @@
 #include "mainWindow.h"
 #include "operationRunner.h"
 #include "outputPane.h"
+#include "contextTreeView.h"
 #include "setValueDialogBox.h"
 #include "xmlWindow.h"
 
@@ -151,6 +152,8 @@ TEST_F(Lumivar, ExploresSetsExecutesSubscribesAndRetrievesXml)
     DeviceOperations operations(app.explorer(), prompts);
     VirtualDevices virtualDevices(app.explorer(), app.settings(), prompts);
     ControlPointMonitor monitor(app.settings(), prompts);
+    virtualDevices.setBindAddress("127.0.0.1");
+    monitor.setBindAddress("127.0.0.1");
     lumivarui::ExplorerLinks links;
     DeviceExplorer &ex = app.explorer();
     links.readTree = [&ex](const auto &reader) { ex.readTree(reader); };
@@ -230,6 +233,33 @@ TEST_F(Lumivar, ExploresSetsExecutesSubscribesAndRetrievesXml)
     ASSERT_TRUE(QTest::qWaitFor([&] { return xml->shownText().contains(QStringLiteral("<name>SetTarget</name>")); },
                                 kOperationWaitMs))
         << xml->shownText().toStdString();
+
+    // A description file loaded with Ctrl+O shows under "Inactive Devices"
+    // in both trees; the File View's menu unloads it again.
+    const std::string file = std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight/BinaryLight.xml";
+    prompts.chosenFile = file;
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(prompts.fileFilters().size(), 1u);
+    QModelIndex loaded;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QAbstractItemModel *files = window->fileView().model();
+            QModelIndex inactive = files->index(2, 0);
+            loaded = files->index(0, 0, inactive);
+            return loaded.isValid();
+        },
+        5000))
+        << ::testing::PrintToString(prompts.messages()) << window->outputPage(2).toPlainText().toStdString();
+    EXPECT_EQ(loaded.data().toString().toStdString(), "qnsdk Binary Light");
+    window->fileView().setCurrentIndex(loaded);
+    window->commands().updateActions();
+    ASSERT_TRUE(window->commands().action(Command::FILE_VIEW_UNLOAD)->isEnabled());
+    window->commands().action(Command::FILE_VIEW_UNLOAD)->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->fileView().model()->rowCount(window->fileView().model()->index(2, 0)) == 0; },
+                                5000));
+    EXPECT_TRUE(app.explorer().devices().size() == 2u) << app.explorer().dumpTree();
     EXPECT_TRUE(prompts.messages().empty()) << ::testing::PrintToString(prompts.messages());
 
     // The window exploring, for the record (and the README): the events in

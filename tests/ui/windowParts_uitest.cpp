@@ -3,12 +3,18 @@
 // window's formatting and file reading, and the About box's build stamp.
 #include "documentTreeModel.h"
 #include "productInfo.h"
+#include "windowPrompts.h"
 #include "xmlFormat.h"
 #include "xmlWindow.h"
 
 #include "netns.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QItemSelectionModel>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
@@ -16,9 +22,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -212,6 +220,45 @@ TEST(XmlWindow, IndentsDescriptionsAndReadsLoadedFiles)
     EXPECT_TRUE(window.shownText().contains(QStringLiteral("could not be shown")));
     EXPECT_EQ(lumivarui::localPathOf(QStringLiteral("file://localhost/tmp/a.xml")), QStringLiteral("/tmp/a.xml"));
     EXPECT_EQ(lumivarui::localPathOf(QStringLiteral("http://10.0.0.5/a.xml")), QString());
+}
+
+// An operation on a worker thread stops with a message: the box comes up
+// on the window thread, and the worker waits for it as for a modal box.
+TEST(WindowPrompts, MessageFromAWorkerIsShownOnTheWindowThread)
+{
+    lumivarui::WindowPrompts prompts;
+    std::atomic<bool> returned{false};
+    // The box runs its own event loop: it is read and closed from there.
+    std::string shown;
+    bool onWindowThread = false, workerWaited = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = box->text().toStdString();
+            onWindowThread = QThread::currentThread() == QApplication::instance()->thread();
+            workerWaited = !returned.load();
+            box->accept();
+        }
+    });
+    poll.start();
+    std::thread worker([&] {
+        prompts.messageBox("Please select an action first!");
+        returned = true;
+    });
+    bool done = QTest::qWaitFor([&] { return returned.load(); }, 5000);
+    if (!done)
+        worker.detach(); // stuck: fail rather than hang
+    else
+        worker.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(shown, "Please select an action first!");
+    EXPECT_TRUE(onWindowThread);
+    EXPECT_TRUE(workerWaited);
+    // Only the filters before the double bar are offered.
+    EXPECT_EQ(lumivarui::fileDialogFilter("All Files (*.*)|*.*||XML Files (*.xml)|*.xml").toStdString(),
+              "All Files (*.*)");
+    EXPECT_EQ(lumivarui::fileDialogFilter("XML (*.xml)|*.xml|All (*)|*").toStdString(), "XML (*.xml);;All (*)");
 }
 
 TEST(AboutBox, BuildStampFromTheCompilerDate)
