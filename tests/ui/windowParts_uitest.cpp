@@ -2,6 +2,7 @@
 // document rebuilt in place (checked by Qt's model tester), the XML
 // window's formatting and file reading, and the About box's build stamp.
 #include "documentTreeModel.h"
+#include "helpViewer.h"
 #include "productInfo.h"
 #include "windowPrompts.h"
 #include "xmlFormat.h"
@@ -15,7 +16,9 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QDirIterator>
 #include <QItemSelectionModel>
+#include <QRegularExpression>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QXmlStreamReader>
@@ -259,6 +262,29 @@ TEST(WindowPrompts, MessageFromAWorkerIsShownOnTheWindowThread)
     EXPECT_EQ(lumivarui::fileDialogFilter("All Files (*.*)|*.*||XML Files (*.xml)|*.xml").toStdString(),
               "All Files (*.*)");
     EXPECT_EQ(lumivarui::fileDialogFilter("XML (*.xml)|*.xml|All (*)|*").toStdString(), "XML (*.xml);;All (*)");
+}
+
+// "&Contents" and "&Index..." open pages that exist, and no page of the
+// help links to one that does not.
+TEST(HelpViewer, PagesAndTheirLinksExist)
+{
+    lumivarui::HelpViewer viewer;
+    EXPECT_TRUE(viewer.showPage(QString::fromLatin1(lumivarui::kHelpContentsPage)));
+    EXPECT_TRUE(viewer.showPage(QString::fromLatin1(lumivarui::kHelpIndexPage)));
+    EXPECT_FALSE(viewer.showPage(QStringLiteral("missing.html")));
+    QDir help(lumivarui::helpDirectory());
+    QRegularExpression link(QStringLiteral("href=\"([^\"#:]+)"));
+    int pages = 0;
+    for (QDirIterator it(help.path(), {QStringLiteral("*.html")}); it.hasNext();) {
+        QFile page(it.next());
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+        ++pages;
+        for (auto m = link.globalMatch(QString::fromUtf8(page.readAll())); m.hasNext();) {
+            QString target = m.next().captured(1);
+            EXPECT_TRUE(help.exists(target)) << page.fileName().toStdString() << " -> " << target.toStdString();
+        }
+    }
+    EXPECT_GE(pages, 2);
 }
 
 TEST(AboutBox, BuildStampFromTheCompilerDate)
