@@ -122,6 +122,8 @@ std::vector<TreeNotification> ControlPointMonitor::takeNotifications()
     std::lock_guard guard(mutex_);
     std::vector<TreeNotification> out;
     out.swap(pending_);
+    for (auto &n : out)
+        n.document = TreeNotification::MONITOR;
     return out;
 }
 

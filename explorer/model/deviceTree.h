@@ -112,8 +112,9 @@ struct WantedChild {
 // window shows it when it takes the notifications.
 struct TreeNotification {
     enum Type { NODE_CHANGED, LOG_LINE, DEBUG_LINE, EVENT_STORED, MESSAGE_BOX };
-    // The device tree ("Device Explorer" page) or the "File View" tree.
-    enum Document { DEVICE_TREE, FILE_VIEW };
+    // The device tree ("Device Explorer" page), the "File View" tree or the
+    // Control Point Monitor's "Active Control Points" list.
+    enum Document { DEVICE_TREE, FILE_VIEW, MONITOR };
     Type type;
     uint64_t nodeId = 0; // NODE_CHANGED: the node whose subtree changed (0: the whole document)
     std::string text;    // LOG_LINE, DEBUG_LINE: the line, "\r\n" included; MESSAGE_BOX: the message

@@ -74,8 +74,13 @@ bool ExplorerApp::start()
     config.createThreadFunc = startServerThread;
     (void)qnSdkInit(&config);
     explorer_.setBindAddress(bindAddress_);
+    virtualDevices_.setBindAddress(bindAddress_);
+    monitor_.setBindAddress(bindAddress_);
     // "AutoDE" is always on.
-    return explorer_.startExplorer(true);
+    bool explorerUp = explorer_.startExplorer(true);
+    if (settings_.autoStartMonitor)
+        (void)monitor_.startMonitor(true); // says itself why it failed
+    return explorerUp;
 }
 
 void ExplorerApp::setMainWindowUp(bool up) { OutputSink::instance().setWindowUp(up); }
@@ -111,9 +116,30 @@ std::vector<TreeNotification> ExplorerApp::takeNotifications()
     std::vector<TreeNotification> out = explorer_.takeNotifications();
     if (!sink.windowUp())
         std::erase_if(out, isLine);
+    for (auto &n : monitor_.takeNotifications())
+        if (!isLine(n) || sink.windowUp())
+            out.push_back(std::move(n));
     for (auto &line : sink.take())
         out.push_back(std::move(line));
     return out;
+}
+
+void ExplorerApp::PromptsRelay::messageBox(const std::string &text)
+{
+    if (target != nullptr)
+        target->messageBox(text);
+    else
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+}
+
+bool ExplorerApp::PromptsRelay::editValues(SetValueDialog &dialog)
+{
+    return target != nullptr && target->editValues(dialog);
+}
+
+std::optional<std::string> ExplorerApp::PromptsRelay::chooseOpenFile(const std::string &filterText)
+{
+    return target != nullptr ? target->chooseOpenFile(filterText) : std::nullopt;
 }
 
 } // namespace lumivar

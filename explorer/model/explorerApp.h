@@ -21,9 +21,13 @@
 // One ExplorerApp at a time per process: the stack is one per process.
 #pragma once
 
+#include "controlPointMonitor.h"
 #include "deviceExplorer.h"
+#include "deviceOperations.h"
 #include "deviceTree.h"
 #include "settings.h"
+#include "userPrompts.h"
+#include "virtualDevices.h"
 
 #include <cstdint>
 #include <string>
@@ -45,6 +49,10 @@ public:
     // and the address the control points listen on (empty: the host's).
     void setSettingsPath(std::string path) { settingsPath_ = std::move(path); }
     void setBindAddress(std::string address) { bindAddress_ = std::move(address); }
+    // Who answers the model's questions (message boxes, dialogs): the
+    // window. Without one, messages go to stderr and dialogs are cancelled,
+    // as befits a program without a window. prompts must outlive this object.
+    void setPrompts(UserPrompts &prompts) { prompts_.target = &prompts; }
 
     // Runs the start-up in its order once. False when the Device Explorer
     // could not start (the stack failed); the rest is up all the same, and
@@ -65,11 +73,15 @@ public:
     // server thread reads them.
     [[nodiscard]] AppSettings &settings() { return settings_; }
     [[nodiscard]] DeviceExplorer &explorer() { return explorer_; }
+    [[nodiscard]] DeviceOperations &operations() { return operations_; }
+    [[nodiscard]] VirtualDevices &virtualDevices() { return virtualDevices_; }
+    [[nodiscard]] ControlPointMonitor &monitor() { return monitor_; }
     [[nodiscard]] const std::string &appDirectory() const { return appDirectory_; }
     [[nodiscard]] const std::string &settingsFile() const { return settingsPath_; }
 
     // What the window applies on its own thread: the explorer's tree changes
-    // and its "Log"/"Debug" lines, and the stack's debug text. Lines are
+    // and its "Log"/"Debug" lines, the monitor's list, and the stack's debug
+    // text. Lines are
     // dropped while the main window is down, as the window would not show them.
     [[nodiscard]] std::vector<TreeNotification> takeNotifications();
 
@@ -77,8 +89,21 @@ private:
     std::string appDirectory_;
     std::string settingsPath_;
     std::string bindAddress_;
+    // Forwards to the window's prompts once it has set them, so that the
+    // parts below can be built before the window exists.
+    struct PromptsRelay : UserPrompts {
+        UserPrompts *target = nullptr;
+        void messageBox(const std::string &text) override;
+        bool editValues(SetValueDialog &dialog) override;
+        std::optional<std::string> chooseOpenFile(const std::string &filterText) override;
+    };
+
     AppSettings settings_;
+    PromptsRelay prompts_;
     DeviceExplorer explorer_{settings_};
+    DeviceOperations operations_{explorer_, prompts_};
+    VirtualDevices virtualDevices_{explorer_, settings_, prompts_};
+    ControlPointMonitor monitor_{settings_, prompts_};
     bool started_ = false;
     bool finished_ = false;
     bool settingsSaved_ = false;

@@ -12,15 +12,18 @@
 #include "sdkThread.h"
 
 #include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -59,7 +62,9 @@ struct TempDir {
 };
 
 // Light 3 meets the manufacturer rule; the two before it pass by UDN first.
-std::string settingsText(uint16_t callbackPort)
+// With monitor, the Control Point Monitor runs too, its universal device on
+// a port of its own.
+std::string settingsText(uint16_t callbackPort, bool monitor)
 {
     struct Rule {
         const char *name;
@@ -67,8 +72,10 @@ std::string settingsText(uint16_t callbackPort)
         std::string pattern;
         int pass;
     };
-    const Rule rules[] = {{"One", 3, kStem + "1", 1}, {"Two", 3, kStem + "2", 1}, {"No examples", 2, "qnsdk examples", 0}};
-    std::string s = "[General]\nAutoDE=0\n[ActDev]\nCBPort=" + std::to_string(callbackPort) +
+    const Rule rules[] = {
+        {"One", 3, kStem + "1", 1}, {"Two", 3, kStem + "2", 1}, {"No examples", 2, "qnsdk examples", 0}};
+    std::string s = "[General]\nAutoDE=0\nAutoCPE=" + std::to_string(monitor) +
+                    "\n[VDev]\nHttpPort=32342\nSoapPort=32342\n[ActDev]\nCBPort=" + std::to_string(callbackPort) +
                     "\n[Log]\nLogFile=1\nSsdp=1\n[Filter]\n";
     for (size_t i = 0; i < std::size(rules); ++i) {
         const std::string n = std::to_string(i);
@@ -177,12 +184,14 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     // The text and the JSON run side by side, each with its own files.
     TempDir textDir, jsonDir;
     for (const TempDir *d : {&textDir, &jsonDir}) {
-        std::ofstream(d->path + "/Zentrova.ini") << settingsText(d == &textDir ? 32340 : 32341);
+        std::ofstream(d->path + "/Zentrova.ini") << settingsText(d == &textDir ? 32340 : 32341, d == &jsonDir);
         std::ofstream(d->path + "/log.txt") << "stale line of an earlier run\n";
     }
     const std::string common = "--addr 127.0.0.1 --for " + std::to_string(kExploreSeconds);
-    auto textRun = runHeadless(textDir.path, common);
+    // The JSON run's monitor is up before the text run searches.
     auto jsonRun = runHeadless(jsonDir.path, common + " --settings " + jsonDir.path + "/Zentrova.ini --json");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    auto textRun = runHeadless(textDir.path, common);
     ASSERT_EQ(textRun->wait(kRunWaitMs), 0) << readFile(textDir.path + "/err");
     ASSERT_EQ(jsonRun->wait(kRunWaitMs), 0) << readFile(jsonDir.path + "/err");
     const std::string textOut = readFile(textDir.path + "/out");
@@ -193,6 +202,7 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     const Json &filtered = doc["roots"][3];
     EXPECT_EQ(active["text"], "Active Devices");
     EXPECT_EQ(active["kind"], 1);
+    EXPECT_EQ(doc["activeControlPoints"], Json::array({"127.0.0.1"})) << doc.dump();
 
     // Every explored peer, and a path of texts below its node.
     struct Peer {
@@ -272,16 +282,32 @@ TEST(LumivarHeadless, ExploresEveryPeerAndWritesItsSettingsBack)
     qnSetConsoleSink(nullptr);
 }
 
-TEST(LumivarHeadless, BadCommandLinesAreUsageErrors)
+// A bad command line never starts the stack; a settings file that cannot be
+// written back is a failure, not a success.
+TEST(LumivarHeadless, ExitStatus)
 {
     if (!qntest::inPrivateNetwork())
         GTEST_SKIP() << "no private network";
+    struct Case {
+        const char *args;
+        int status;
+        const char *said;
+    };
+    const Case cases[] = {
+        {"--bogus", 2, "usage: lumivar-headless"},
+        {"--for", 2, "usage: lumivar-headless"},
+        {"--for -1", 2, "usage: lumivar-headless"},
+        {"--for 5s", 2, "usage: lumivar-headless"},
+        {"--settings", 2, "usage: lumivar-headless"},
+        {"--json extra", 2, "usage: lumivar-headless"},
+        {"--for 0 --addr 127.0.0.1 --settings /nonexistent/Zentrova.ini", 1, "could not write the settings"},
+    };
     TempDir dir;
-    for (const char *args : {"--bogus", "--for", "--for -1", "--for 5s", "--settings", "--json extra"}) {
-        auto run = runHeadless(dir.path, args);
-        EXPECT_EQ(run->wait(kRunWaitMs), 2) << args;
-        EXPECT_NE(readFile(dir.path + "/err").find("usage: lumivar-headless"), std::string::npos) << args;
-        EXPECT_FALSE(std::filesystem::exists(dir.path + "/Zentrova.ini")) << args;
+    for (const Case &c : cases) {
+        auto run = runHeadless(dir.path, c.args);
+        EXPECT_EQ(run->wait(kRunWaitMs), c.status) << c.args;
+        EXPECT_NE(readFile(dir.path + "/err").find(c.said), std::string::npos) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.path + "/Zentrova.ini")) << c.args;
     }
 }
 

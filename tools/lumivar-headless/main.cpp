@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -132,8 +133,22 @@ int main(int argc, char **argv)
         explore(app, options.seconds);
     app.stopServer();
 
+    // The searchers the Control Point Monitor heard, when "AutoCPE" ran it.
+    std::optional<std::vector<std::string>> searchers;
+    if (app.monitor().running()) {
+        searchers.emplace();
+        for (const auto &entry : app.monitor().controlPoints())
+            searchers->push_back(entry.address);
+    }
     std::string tree;
-    app.explorer().readTree([&](const lumivar::DeviceTree &t) { tree = options.json ? lumivar::treeJson(t) + "\n" : t.dump(); });
+    app.explorer().readTree([&](const lumivar::DeviceTree &t) {
+        tree = options.json ? lumivar::treeJson(t, searchers) + "\n" : t.dump();
+    });
+    if (searchers && !options.json) {
+        tree += std::string(lumivar::kControlPointRootText) + "\n";
+        for (const auto &address : *searchers)
+            tree += "  " + address + "\n";
+    }
     std::fputs(tree.c_str(), stdout);
     std::fflush(stdout);
     if (!app.finish()) {

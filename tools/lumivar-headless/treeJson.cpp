@@ -23,12 +23,14 @@ Json nodeJson(const TreeNode &node)
 
 } // namespace
 
-std::string treeJson(const DeviceTree &tree)
+std::string treeJson(const DeviceTree &tree, const std::optional<std::vector<std::string>> &controlPoints)
 {
     Json roots = Json::array();
     for (const auto &root : tree.roots())
         roots.push_back(nodeJson(*root));
     Json document{{"roots", std::move(roots)}};
+    if (controlPoints)
+        document["activeControlPoints"] = *controlPoints;
     return document.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
