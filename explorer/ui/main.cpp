@@ -8,10 +8,7 @@
 #include "productInfo.h"
 #include "windowPrompts.h"
 
-#include "controlPointMonitor.h"
-#include "deviceOperations.h"
 #include "explorerApp.h"
-#include "virtualDevices.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -45,23 +42,19 @@ int main(int argc, char **argv)
     explorer.setBindAddress(bind);
 
     lumivarui::WindowPrompts prompts;
+    explorer.setPrompts(prompts);
     explorer.start();
-    lumivar::DeviceOperations operations(explorer.explorer(), prompts);
-    lumivar::VirtualDevices virtualDevices(explorer.explorer(), explorer.settings(), prompts);
-    lumivar::ControlPointMonitor monitor(explorer.settings(), prompts);
-    virtualDevices.setBindAddress(bind);
-    monitor.setBindAddress(bind);
 
     lumivarui::ExplorerLinks links;
     lumivar::DeviceExplorer &ex = explorer.explorer();
     links.readTree = [&ex](const auto &reader) { ex.readTree(reader); };
     links.readFileView = [&ex](const auto &reader) { ex.readFileView(reader); };
+    // The application's queue carries the monitor's notifications too.
     links.explorerNotifications = [&explorer] { return explorer.takeNotifications(); };
-    links.monitorNotifications = [&monitor] { return monitor.takeNotifications(); };
     links.explorer = &ex;
-    links.operations = &operations;
-    links.virtualDevices = &virtualDevices;
-    links.monitor = &monitor;
+    links.operations = &explorer.operations();
+    links.virtualDevices = &explorer.virtualDevices();
+    links.monitor = &explorer.monitor();
     links.profilePath = explorer.settingsFile();
 
     int result = 0;
@@ -70,9 +63,6 @@ int main(int argc, char **argv)
         prompts.setWindow(&window);
         QObject::connect(&window, &lumivarui::MainWindow::closing, [&explorer] { explorer.stopServer(); });
         lumivarui::closeOnSignals(window);
-        // The monitor's tree exists now: its start may show in it.
-        if (explorer.settings().autoStartMonitor)
-            monitor.startMonitor(true);
         window.open();
         explorer.setMainWindowUp(true);
         result = QApplication::exec();

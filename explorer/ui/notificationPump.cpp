@@ -32,7 +32,7 @@ void NotificationPump::apply(const lumivar::TreeNotification &n, bool fromMonito
     using N = lumivar::TreeNotification;
     switch (n.type) {
     case N::NODE_CHANGED:
-        if (fromMonitor)
+        if (fromMonitor || n.document == N::MONITOR)
             monitor = true;
         else if (n.document == N::FILE_VIEW)
             files = true;

@@ -25,8 +25,9 @@ class NotificationPump : public QObject {
 public:
     using Source = std::function<std::vector<lumivar::TreeNotification>()>;
 
-    // explorer: the device tree's, File View's and output lines' queue;
-    // monitor: the Control Point Monitor's (either may be empty).
+    // explorer: the device tree's, File View's and output lines' queue
+    // (which may carry the monitor's too, marked MONITOR); monitor: a queue
+    // of the Control Point Monitor's alone. Either may be empty.
     NotificationPump(Source explorer, Source monitor, QObject *parent = nullptr);
 
     void start() { timer_.start(); }

@@ -19,10 +19,7 @@
 #include "setValueDialogBox.h"
 #include "xmlWindow.h"
 
-#include "controlPointMonitor.h"
-#include "deviceOperations.h"
 #include "explorerApp.h"
-#include "virtualDevices.h"
 #include "windowRegistry.h"
 
 #include "childProcess.h"
@@ -148,22 +145,17 @@ TEST_F(Lumivar, ExploresSetsExecutesSubscribesAndRetrievesXml)
     ExplorerApp app(dir_ + "/");
     app.setBindAddress("127.0.0.1");
     uitest::RecordingPrompts prompts;
+    app.setPrompts(prompts);
     ASSERT_TRUE(app.start());
-    DeviceOperations operations(app.explorer(), prompts);
-    VirtualDevices virtualDevices(app.explorer(), app.settings(), prompts);
-    ControlPointMonitor monitor(app.settings(), prompts);
-    virtualDevices.setBindAddress("127.0.0.1");
-    monitor.setBindAddress("127.0.0.1");
     lumivarui::ExplorerLinks links;
     DeviceExplorer &ex = app.explorer();
     links.readTree = [&ex](const auto &reader) { ex.readTree(reader); };
     links.readFileView = [&ex](const auto &reader) { ex.readFileView(reader); };
     links.explorerNotifications = [&app] { return app.takeNotifications(); };
-    links.monitorNotifications = [&monitor] { return monitor.takeNotifications(); };
     links.explorer = &ex;
-    links.operations = &operations;
-    links.virtualDevices = &virtualDevices;
-    links.monitor = &monitor;
+    links.operations = &app.operations();
+    links.virtualDevices = &app.virtualDevices();
+    links.monitor = &app.monitor();
     links.profilePath = app.settingsFile();
 
     auto window = std::make_unique<lumivarui::MainWindow>(links, prompts);
