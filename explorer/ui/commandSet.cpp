@@ -336,71 +336,73 @@ void CommandSet::dispatch(Command command)
     updateActions();
     if (!action(command)->isEnabled())
         return;
+    if (!runWindowCommand(command)) {
+        if (command == Command::FILE_VIEW_LOAD)
+            loadXmlFile();
+        else if (command == Command::FILE_VIEW_UNLOAD)
+            runDeviceCommand(Command::UNLOAD_XML_FILE, parts_.selectedFileViewNode ? parts_.selectedFileViewNode() : 0);
+        else
+            runDeviceCommand(command, parts_.selectedNode ? parts_.selectedNode() : 0);
+    }
+    updateActions();
+}
+
+// The commands of the window itself; false for the device commands.
+bool CommandSet::runWindowCommand(Command command)
+{
     DocumentArea *docs = parts_.documents;
+    QStatusBar *status = parts_.window->statusBar();
     switch (command) {
     case Command::CLOSE:
         if (QMdiSubWindow *active = docs->activeSubWindow())
             active->close();
-        break;
+        return true;
     case Command::EXIT:
         parts_.window->close();
-        break;
+        return true;
     case Command::UNDO:
     case Command::CUT:
     case Command::COPY:
     case Command::PASTE:
         editCommand(command);
-        break;
+        return true;
     case Command::VIEW_INFORMATION:
         docs->showInformationWindow();
-        break;
+        return true;
     case Command::VIEW_EVENT:
         docs->showEventWindow();
-        break;
+        return true;
     case Command::VIEW_TOOLBAR:
         parts_.toolBar->setVisible(parts_.toolBar->isHidden());
-        break;
+        return true;
     case Command::VIEW_STATUS_BAR:
-        parts_.window->statusBar()->setVisible(parts_.window->statusBar()->isHidden());
-        break;
+        status->setVisible(status->isHidden());
+        return true;
     case Command::CASCADE:
+    case Command::TILE:
         // Arranged windows need the window view; maximising one of them
         // brings the tabs back.
         docs->setViewMode(QMdiArea::SubWindowView);
-        docs->cascadeSubWindows();
-        break;
-    case Command::TILE:
-        docs->setViewMode(QMdiArea::SubWindowView);
-        docs->tileSubWindows();
-        break;
+        command == Command::CASCADE ? docs->cascadeSubWindows() : docs->tileSubWindows();
+        return true;
     case Command::CLOSE_ALL:
         docs->closeAll();
-        break;
+        return true;
     case Command::HELP_CONTENTS:
-        showHelp(kHelpContentsPage);
-        break;
     case Command::HELP_INDEX:
-        showHelp(kHelpIndexPage);
-        break;
+        showHelp(command == Command::HELP_CONTENTS ? kHelpContentsPage : kHelpIndexPage);
+        return true;
     case Command::HOME:
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
-        break;
+        return true;
     case Command::ABOUT: {
         AboutDialog about(parts_.window);
         about.exec();
-        break;
+        return true;
     }
-    case Command::FILE_VIEW_LOAD:
-        loadXmlFile();
-        break;
-    case Command::FILE_VIEW_UNLOAD:
-        runDeviceCommand(Command::UNLOAD_XML_FILE, parts_.selectedFileViewNode ? parts_.selectedFileViewNode() : 0);
-        break;
     default:
-        runDeviceCommand(command, parts_.selectedNode ? parts_.selectedNode() : 0);
-        break;
+        return false;
     }
-    updateActions();
 }
 
 void CommandSet::runDeviceCommand(Command command, uint64_t node)

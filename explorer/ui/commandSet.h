@@ -111,6 +111,7 @@ public:
 private:
     void build();
     void dispatch(Command command);
+    bool runWindowCommand(Command command);
     void runDeviceCommand(Command command, uint64_t node);
     void runOnWorker(std::function<lumivar::InfoRows()> work);
     void editCommand(Command command);
