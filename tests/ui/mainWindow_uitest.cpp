@@ -6,6 +6,7 @@
 #include "uiTestSupport.h"
 
 #include "commandSet.h"
+#include "contextTreeView.h"
 #include "documentArea.h"
 #include "documentFrame.h"
 #include "listWindow.h"
@@ -212,7 +213,7 @@ TEST_F(MainWindowTest, DeviceCommandsEnabledBySelectionUnderEachRoot)
     EXPECT_FALSE(window->commands().action(Command::STOP_MONITOR)->isEnabled());
 }
 
-TEST_F(MainWindowTest, CtrlOAsksForAnXmlFileThroughThePrompts)
+TEST_F(MainWindowTest, KeysCtrlOShiftF10AndF6)
 {
     auto window = openWindow();
     QApplication::setActiveWindow(window.get());
@@ -221,6 +222,21 @@ TEST_F(MainWindowTest, CtrlOAsksForAnXmlFileThroughThePrompts)
     std::vector<std::string> asked = prompts_.fileFilters();
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], kXmlFileFilter);
+
+    // Shift+F10 opens the tree's menu for the selected item.
+    guikit::ContextTreeView &tree = window->deviceView();
+    window->selectNode(nodeAt({"Active Devices", "Light"}));
+    tree.setFocus();
+    QTest::keyClick(&tree, Qt::Key_F10, Qt::ShiftModifier);
+    QMenu *menu = window->commands().deviceTreeMenu();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 2000));
+    EXPECT_TRUE(window->commands().action(Command::SUBSCRIBE)->isEnabled());
+    menu->close();
+    // F6 leaves the tree for the next pane, Shift+F6 comes back.
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_FALSE(tree.hasFocus());
+    QTest::keyClick(window.get(), Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(tree.hasFocus());
 }
 
 TEST_F(MainWindowTest, WindowsAreNumberedLikeTheirTabsAndFixedOnesStayOpen)
