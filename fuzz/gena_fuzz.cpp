@@ -11,18 +11,24 @@ using namespace qnfuzz;
 
 namespace {
 
-void checkCallbacks(const char *text)
+void checkCallbackText(const char *text)
 {
     size_t pos = 0;
     size_t len = std::strlen(text);
-    CallbackUrl url;
-    for (int n = 0; nextCallbackUrl(text, &pos, &url); ++n) {
+    CallbackUrl url{};
+    CallbackRead r = CB_URL;
+    int n = 0;
+    while ((r = readCallbackUrl(text, &pos, &url)) == CB_URL) {
         check(pos <= len);
-        check(n <= static_cast<int>(len));
+        check(++n <= static_cast<int>(len));
         checkTerminated(url.path, sizeof url.path);
-        check(url.path[0] != '\0');
+        check(url.path[0] == '/' && url.port != 0);
     }
-    check(pos == len);
+    check(pos <= len && (r != CB_END || pos == len));
+    // A text the subscription keeps names 1 to kMaxCallbackUrls URLs, all
+    // of them read.
+    int kept = checkCallbacks(text, url.addr);
+    check(kept == -1 || (kept >= 1 && kept <= kMaxCallbackUrls && r == CB_END && kept == n));
 }
 
 // What the stack's reader makes of a written body.
@@ -72,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<char> &doc = documentOf(data, size);
     char callback[QN_VAL_MAX_LEN];
     copyBounded(callback, sizeof callback, doc.data());
-    checkCallbacks(callback);
+    checkCallbackText(callback);
     checkRoundTrip(doc.data());
     return 0;
 }

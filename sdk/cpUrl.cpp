@@ -1,5 +1,6 @@
 #include "cpUrl.h"
 
+#include "log.h"
 #include "text.h"
 
 #include <arpa/inet.h>
@@ -41,6 +42,21 @@ std::string normalisePath(std::string_view path)
     if (out.empty() || (path.size() > 0 && (path.ends_with("/..") || path.ends_with("/."))))
         out.push_back('/');
     return out;
+}
+
+// The host a description's URLs may name: the address the description was
+// fetched from (its recorded device address), else the host of its URL.
+uint32_t descriptionHost(const EntitySlot *cp)
+{
+    if (cp->desc != nullptr && cp->desc->hostAddr != 0)
+        return cp->desc->hostAddr;
+    char scheme[16], path[QN_VAL_MAX_LEN];
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    if (!startsWithNoCase(cp->cp.descFile, "http://") ||
+        parseUrl(cp->cp.descFile, scheme, sizeof scheme, &addr, &port, path, sizeof path) != 0)
+        return 0;
+    return addr;
 }
 
 } // namespace
@@ -99,6 +115,12 @@ int resolveRemoteUrl(const EntitySlot *cp, const char *url, RemoteTarget *out)
     if (!startsWithNoCase(absolute, "http://") ||
         parseUrl(absolute, scheme, sizeof scheme, &out->addr, &out->port, out->path, sizeof out->path) != 0)
         return -1;
+    // A description sends its control point nowhere but back to its own
+    // host: not to a third party, and never through a name look-up.
+    if (out->addr != descriptionHost(cp)) {
+        debugPrint(LOG_SSDP, "URL names another host", LOG_NOTABLE);
+        return -1;
+    }
     if (out->path[0] == '\0')
         copyBounded(out->path, sizeof out->path, "/");
     in_addr a{out->addr};

@@ -17,7 +17,9 @@ struct RemoteTarget {
 // absolute path goes to the device's recorded address; anything else is
 // relative to URLBase when the description has one, else to the
 // description's own Location (the control point's descFile once
-// downloaded). Returns 0, or -1 when no address can be found.
+// downloaded). The URL must name the description's own host (its recorded
+// device address, else the host of descFile) by its address. Returns 0, or
+// -1 when no address can be found or the URL names another host.
 int resolveRemoteUrl(const EntitySlot *cp, const char *url, RemoteTarget *out);
 
 // Joins a relative reference onto a base URL (RFC 3986, the common cases:

@@ -55,7 +55,9 @@ int download(EntitySlot *cp, const char *url, char *buf, uint32_t size, uint32_t
         return -1;
     }
     RemoteTarget remote{};
-    if (resolveRemoteUrl(cp, url, &remote) != 0)
+    // Downloads run on the server thread: one of our own listeners would
+    // never answer while it waits.
+    if (resolveRemoteUrl(cp, url, &remote) != 0 || isOwnListener(remote.addr, remote.port))
         return -1;
     in_addr a{remote.addr};
     SockInfo sock{};

@@ -2,11 +2,17 @@
 // the stack; change, remove and look up entities.
 #include "entity.h"
 
+#include "gena.h"
+#include "ifaceTable.h"
+#include "localAddr.h"
 #include "log.h"
 #include "roles.h"
 #include "ssdp.h"
+#include "ssdpPace.h"
 #include "scpd.h"
 #include "text.h"
+
+#include <arpa/inet.h>
 
 #include <atomic>
 #include <chrono>
@@ -127,6 +133,24 @@ EntitySlot *entityOf(const MsgHandler *handler)
     return static_cast<const RoleBlock *>(handler->priv)->slot;
 }
 
+bool isOwnListener(uint32_t addr, uint16_t port)
+{
+    if (!isLocalAddr(addr))
+        return false;
+    uint16_t wanted = ntohs(port);
+    for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
+        const EntitySlot *slot = entityAt(e);
+        for (int i = 0; slot != nullptr && i < kRolesPerEntity; ++i) {
+            // A registered handler's record is the server's: it knows the
+            // port the system chose for a listener configured with port 0.
+            const SockInfo *sock = slot->registered[i] ? slot->handlers[i].sock : nullptr;
+            if (sock != nullptr && sock->kind == SP_TCP_SERVER && (sock->port == wanted || sock->listenPort == wanted))
+                return true;
+        }
+    }
+    return false;
+}
+
 QNRootDesc *entityDesc(QN_ENTITY entity)
 {
     EntitySlot *slot = entityAt(entity);
@@ -212,20 +236,33 @@ extern "C" QN_RET qnSdkClean(void)
         else if (slot != nullptr && slot->kind == EK_CTRL_POINT)
             qnRemoveCtrlPoint(i);
     }
+    ssdpPaceReset();
+    genaForgetHeldEvents();
     serverReset();
     return QN_OK;
 }
 
+// The local address of settings that name none is found before the lock
+// is taken: the search may ask the resolver for the host's own name, and
+// nothing waits for a resolver under the lock.
 extern "C" QN_DEVICE qnAddDevice(const QNApiDevSettings *settings)
 {
+    if (settings == nullptr)
+        return addDevice(nullptr);
+    QNApiDevSettings s = *settings;
+    (void)getLocalAddr(nullptr, s.ipAddr, sizeof s.ipAddr);
     std::lock_guard guard(stackLock());
-    return addDevice(settings);
+    return addDevice(&s);
 }
 
 extern "C" QN_CONTROL_POINT qnAddCtrlPoint(const QNApiCtrlPointSettings *settings, QN_CONTROL_POINT parent)
 {
+    if (settings == nullptr)
+        return addCtrlPoint(nullptr, parent);
+    QNApiCtrlPointSettings s = *settings;
+    (void)getLocalAddr(nullptr, s.ipAddr, sizeof s.ipAddr);
     std::lock_guard guard(stackLock());
-    return addCtrlPoint(settings, parent);
+    return addCtrlPoint(&s, parent);
 }
 
 extern "C" QN_RET qnChangeEntityState(QN_ENTITY entity, int32_t command)

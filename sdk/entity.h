@@ -71,6 +71,10 @@ struct EntitySlot {
 EntitySlot *entityAt(QN_ENTITY entity);
 // The slot that owns a handler (through its private block), or nullptr.
 EntitySlot *entityOf(const MsgHandler *handler);
+// True when addr:port (network byte order) is a TCP listener of one of this
+// process's entities at one of the host's addresses: a device's control or
+// file port, a control point's event port.
+bool isOwnListener(uint32_t addr, uint16_t port);
 // The description model of a valid entity, or nullptr.
 QNRootDesc *entityDesc(QN_ENTITY entity);
 

@@ -7,16 +7,19 @@
 #include "entity.h"
 #include "log.h"
 #include "query.h"
+#include "roles.h"
 #include "scpd.h"
 #include "sock.h"
 #include "text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -302,10 +305,96 @@ bool publishedByAnother(const MsgHandler *handler, const char *target)
 
 } // namespace
 
+namespace {
+
+// A running device's control or eventing role listens on this socket too
+// (soapPort equal to httpPort): requests other than GET are theirs.
+bool controlSharesSocket(const MsgHandler *handler)
+{
+    for (QN_ENTITY e = 0; e < QN_MAX_ENTITY; ++e) {
+        const EntitySlot *slot = entityAt(e);
+        if (slot == nullptr || slot->kind != EK_DEVICE)
+            continue;
+        for (int role : {DR_SOAP, DR_GENA})
+            if (slot->registered[role] && slot->handlers[role].sock == handler->sock &&
+                slot->handlers[role].state == ES_RUNNING)
+                return true;
+    }
+    return false;
+}
+
+// Methods the file service answers with 405: every one but GET (and HEAD,
+// which is not the file service's), when no control role shares the port.
+bool refusedMethod(const MsgHandler *handler)
+{
+    int method = handler->msg->method;
+    return method != HM_GET && method != HM_HEAD && method != HM_RESPONSE && !controlSharesSocket(handler);
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// Percent-decodes text into out; false for a "%" without two hex digits.
+bool percentDecode(std::string_view text, std::string &out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0)
+            return false;
+        out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+        i += 2;
+    }
+    return true;
+}
+
+// One form of a target: an absolute path, without backslash or NUL, without
+// a ".." segment, and not starting with a drive ("/C:").
+bool pathIsSafe(std::string_view path)
+{
+    if (path.empty() || path.front() != '/' || path.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos)
+        return false;
+    path = path.substr(0, path.find_first_of("?#"));
+    size_t at = 0;
+    for (int segment = 0; at < path.size(); ++segment) {
+        size_t next = path.find('/', at + 1);
+        std::string_view seg = path.substr(at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+        if (seg == "..")
+            return false;
+        if (segment == 0 && seg.size() >= 2 && seg[1] == ':' && std::isalpha(static_cast<unsigned char>(seg[0])))
+            return false;
+        if (next == std::string_view::npos)
+            break;
+        at = next;
+    }
+    return true;
+}
+
+} // namespace
+
+bool targetIsSafe(std::string_view target)
+{
+    // An application that decodes the name it is handed, once or twice,
+    // must not find a way out of its folder either.
+    std::string once, twice;
+    return pathIsSafe(target) && percentDecode(target, once) && pathIsSafe(once) &&
+           (!percentDecode(once, twice) || pathIsSafe(twice));
+}
+
 int fileServiceMatch(MsgHandler *handler)
 {
     if (handler == nullptr || handler->msg == nullptr || serverState() != SS_RUNNING)
         return -1;
+    if (refusedMethod(handler))
+        return 0;
     if (handler->msg->method != HM_GET)
         return -1;
     // Several devices may share one port (a media server and a renderer in
@@ -326,6 +415,17 @@ int fileServiceHandle(MsgHandler *handler)
         return QN_ERR_ARG;
     }
     HttpMsg *msg = handler->msg;
+    if (msg->method != HM_GET) {
+        debugPrint(LOG_HTTP_XFER, "Method not allowed\r\n", LOG_DETAIL);
+        (void)sendStatus(handler, 405);
+        return 0;
+    }
+    // Names that could lead out of the application's folder never reach it.
+    if (!targetIsSafe(fieldText(msg->uri))) {
+        debugPrint(LOG_HTTP_XFER, "Unsafe target\r\n", LOG_NOTABLE);
+        (void)sendStatus(handler, 400);
+        return 0;
+    }
     const char *host = findHeader(msg, HH_HOST);
     if (host != nullptr && !hostIsAddress(host)) {
         debugPrint(LOG_HTTP_XFER, "Host is not an address\r\n", LOG_NOTABLE);

@@ -11,8 +11,10 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/random.h>
+#include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -34,8 +36,9 @@ uint32_t takeId()
 
 constexpr std::string_view kSecondPrefix = "Second-";
 
-// The granted time-out in seconds (kNeverExpires for "infinite"). A
-// missing, malformed or short request gets the minimum.
+// The granted time-out in seconds: what was asked, within
+// kMinSubscriptionSeconds and kMaxSubscriptionSeconds. A missing or
+// malformed request gets the minimum, "infinite" the maximum.
 uint32_t grantedSeconds(const char *value)
 {
     uint32_t seconds = kMinSubscriptionSeconds;
@@ -43,20 +46,18 @@ uint32_t grantedSeconds(const char *value)
     if (value == nullptr || !text.starts_with(kSecondPrefix)) {
         consolePrint(" NULL Timeout\r\n");
     } else if (text.substr(kSecondPrefix.size()) == "infinite") {
-        seconds = kNeverExpires;
+        seconds = kMaxSubscriptionSeconds;
     } else if (text.size() > kSecondPrefix.size()) {
         long asked = std::strtol(value + kSecondPrefix.size(), nullptr, 10);
         if (asked > kMinSubscriptionSeconds)
-            seconds = asked >= INT_MAX ? INT_MAX : static_cast<uint32_t>(asked);
+            seconds = asked >= kMaxSubscriptionSeconds ? kMaxSubscriptionSeconds : static_cast<uint32_t>(asked);
     }
-    consolePrint(" timeOut = %d\r\n", seconds == kNeverExpires ? -1 : static_cast<int>(seconds));
+    consolePrint(" timeOut = %d\r\n", static_cast<int>(seconds));
     return seconds;
 }
 
 uint32_t expiryAfter(uint32_t seconds)
 {
-    if (seconds == kNeverExpires)
-        return kNeverExpires;
     uint64_t at = static_cast<uint64_t>(genaNow()) + seconds;
     return at >= kNeverExpires ? kNeverExpires - 1 : static_cast<uint32_t>(at);
 }
@@ -66,24 +67,23 @@ int answerStatus(MsgHandler *handler, int status)
     return httpSendResponse(handler, status, nullptr, 0, nullptr, 0);
 }
 
-// 200 with Date, Sid, Timeout and Server. The answer names the minimum
-// time-out whatever was granted.
-void subscribedHeaders(const EntitySlot *slot, const char *sid, HttpHeader (&headers)[4])
+// 200 with Date, Sid, Timeout (the time granted) and Server.
+void subscribedHeaders(const EntitySlot *slot, const char *sid, uint32_t seconds, HttpHeader (&headers)[4])
 {
     headers[0].index = HH_DATE;
     httpDate(headers[0].value, sizeof headers[0].value);
     headers[1].index = HH_SID;
     copyBounded(headers[1].value, sizeof headers[1].value, sid);
     headers[2].index = HH_TIMEOUT;
-    strBuild(headers[2].value, sizeof headers[2].value, "s", "Second-", "d", kMinSubscriptionSeconds, "");
+    strBuild(headers[2].value, sizeof headers[2].value, "s", "Second-", "u", seconds, "");
     headers[3].index = HH_SERVER;
     copyBounded(headers[3].value, sizeof headers[3].value, entityServerName(slot));
 }
 
-int answerRenewed(MsgHandler *handler, const EntitySlot *slot, const char *sid)
+int answerRenewed(MsgHandler *handler, const EntitySlot *slot, const char *sid, uint32_t seconds)
 {
     HttpHeader headers[4]{};
-    subscribedHeaders(slot, sid, headers);
+    subscribedHeaders(slot, sid, seconds, headers);
     return httpSendResponse(handler, 200, headers, 3, nullptr, 0); // the writer adds Server
 }
 
@@ -92,12 +92,12 @@ int answerRenewed(MsgHandler *handler, const EntitySlot *slot, const char *sid)
 // initial event before it knows the SID may drop it (GUPnP does): the
 // event must not overtake the answer. The answer has no length, so the
 // subscriber reads until our end closes and then closes its own.
-int answerSubscribed(MsgHandler *handler, const EntitySlot *slot, const char *sid)
+int answerSubscribed(MsgHandler *handler, const EntitySlot *slot, const char *sid, uint32_t seconds)
 {
     HttpMsg *msg = handler->msg;
     SockInfo *sock = msg->sock;
     HttpHeader headers[4]{};
-    subscribedHeaders(slot, sid, headers);
+    subscribedHeaders(slot, sid, seconds, headers);
     msg->method = HM_RESPONSE;
     msg->major = msg->minor = 1;
     msg->status = 200;
@@ -135,20 +135,13 @@ Subscription *freeSlot(uint32_t now)
     return nullptr;
 }
 
-// Counts the delivery URLs of a Callback text; false when one of them
-// names another host than the subscriber's (a subscription must not turn
-// the device against a stranger).
-bool readCallbacks(const char *text, uint32_t source, int *count)
+// The live subscriptions one subscriber address holds.
+int subscriptionsOf(uint32_t subscriber, uint32_t now)
 {
-    *count = 0;
-    size_t pos = 0;
-    CallbackUrl url;
-    while (nextCallbackUrl(text, &pos, &url)) {
-        if (url.addr != source)
-            return false;
-        ++*count;
-    }
-    return true;
+    int n = 0;
+    for (const Subscription &sub : table)
+        n += subscriptionLive(sub, now) && sub.subscriber == subscriber;
+    return n;
 }
 
 // Asks the application about a request; the argument is a copy it may change.
@@ -177,10 +170,15 @@ int subscribeNew(MsgHandler *handler, EntitySlot *slot, const QNServDesc *serv, 
         consolePrint(" subscribe: SID\r\n");
         return answerStatus(handler, 400);
     }
-    int urls = 0;
-    if (!readCallbacks(callback, msg->sock->peer.sin_addr.s_addr, &urls) || urls == 0) {
-        consolePrint(" subscribe: callback = %s\r\n", callback);
+    uint32_t subscriber = msg->sock->peer.sin_addr.s_addr;
+    int urls = checkCallbacks(callback, subscriber);
+    if (urls <= 0) {
+        consolePrint(" subscribe: bad callback\r\n");
         return answerStatus(handler, 412); // UDA 1.0, 4.1.1: CALLBACK missing or invalid
+    }
+    if (subscriptionsOf(subscriber, genaNow()) >= kMaxSubscriptionsPerSubscriber) {
+        consolePrint(" subscribe: too many of one subscriber\r\n");
+        return answerStatus(handler, 500);
     }
     char callbacks[QN_VAL_MAX_LEN];
     copyBounded(callbacks, sizeof callbacks, callback);
@@ -205,10 +203,11 @@ int subscribeNew(MsgHandler *handler, EntitySlot *slot, const QNServDesc *serv, 
     fresh.device = slot->self;
     fresh.service = serv;
     fresh.callbackCount = static_cast<uint8_t>(urls);
+    fresh.subscriber = subscriber;
     copyBounded(fresh.callbacks, sizeof fresh.callbacks, callbacks);
     fresh.expiry = expiryAfter(seconds);
     *sub = fresh;
-    int rc = answerSubscribed(handler, slot, fresh.sid);
+    int rc = answerSubscribed(handler, slot, fresh.sid, seconds);
     if (rc != 0) {
         *sub = Subscription{};
         return rc;
@@ -249,9 +248,11 @@ int renew(MsgHandler *handler, EntitySlot *slot, const QNServDesc *serv, uint32_
     if (sub == nullptr)
         return answerStatus(handler, 412);
     sub->expiry = expiryAfter(seconds);
-    return answerRenewed(handler, slot, sub->sid);
+    return answerRenewed(handler, slot, sub->sid, seconds);
 }
 
+// A cancellation is checked whole before the application hears of it: a
+// SID that names no subscription is answered 412 (UDA 1.0, 4.1.3).
 int cancel(MsgHandler *handler, EntitySlot *slot)
 {
     HttpMsg *msg = handler->msg;
@@ -260,22 +261,23 @@ int cancel(MsgHandler *handler, EntitySlot *slot)
         consolePrint(" unsubscribe: NULL sid\r\n");
         return answerStatus(handler, 412);
     }
+    if (findHeader(msg, HH_CALLBACK) != nullptr || findHeader(msg, HH_NT) != nullptr) {
+        consolePrint(" unsubscribe: SID with cb or nt\r\n");
+        return answerStatus(handler, 400);
+    }
     char sid[QN_VAL_MAX_LEN];
     copyBounded(sid, sizeof sid, sidHeader);
+    if (findSubscription(slot->self, sid) == nullptr) {
+        consolePrint(" unsubscribe: NULL sub\r\n");
+        return answerStatus(handler, 412);
+    }
     RequestGuard guard(handler);
     (void)askApp(slot, sid); // a cancellation cannot be declined
     if (!guard.alive())
         return 0;
     Subscription *sub = findSubscription(slot->self, sid);
-    if (sub == nullptr) {
-        consolePrint(" unsubscribe: NULL sub\r\n");
-        return answerStatus(handler, 500);
-    }
-    if (findHeader(msg, HH_CALLBACK) != nullptr || findHeader(msg, HH_NT) != nullptr) {
-        consolePrint(" unsubscribe: SID with cb or nt\r\n");
-        return answerStatus(handler, 400);
-    }
-    *sub = Subscription{};
+    if (sub != nullptr)
+        *sub = Subscription{};
     return answerStatus(handler, 200);
 }
 
@@ -341,44 +343,84 @@ bool makeSid(char *out, size_t size)
     return true;
 }
 
-bool nextCallbackUrl(const char *text, size_t *pos, CallbackUrl *url)
+namespace {
+
+// One URL between the angle brackets: http://a.b.c.d[:port][/path].
+bool readOneUrl(std::string_view one, CallbackUrl *url)
+{
+    constexpr std::string_view kScheme = "http://";
+    if (one.size() < kScheme.size() || strncasecmp(one.data(), kScheme.data(), kScheme.size()) != 0 ||
+        one.find_first_of(" \t\r\n<") != std::string_view::npos)
+        return false;
+    one.remove_prefix(kScheme.size());
+    size_t hostEnd = std::min(one.find_first_of(":/"), one.size());
+    char host[kAddrTextLen];
+    if (hostEnd == 0 || hostEnd >= sizeof host)
+        return false;
+    copyBounded(host, sizeof host, one.substr(0, hostEnd));
+    *url = CallbackUrl{};
+    if (inet_pton(AF_INET, host, &url->addr) != 1)
+        return false; // host names are not resolved
+    one.remove_prefix(hostEnd);
+    url->port = 80;
+    if (!one.empty() && one.front() == ':') {
+        size_t digits = 1;
+        uint32_t port = 0;
+        for (; digits < one.size() && digits <= 5 && one[digits] >= '0' && one[digits] <= '9'; ++digits)
+            port = port * 10 + static_cast<uint32_t>(one[digits] - '0');
+        if (digits == 1 || port == 0 || port > 0xFFFF || (digits < one.size() && one[digits] != '/'))
+            return false;
+        url->port = static_cast<uint16_t>(port);
+        one.remove_prefix(digits);
+    }
+    if (one.empty())
+        one = "/";
+    if (one.front() != '/' || one.size() >= sizeof url->path)
+        return false; // a path we would have to cut is not the subscriber's
+    copyBounded(url->path, sizeof url->path, one);
+    return true;
+}
+
+} // namespace
+
+CallbackRead readCallbackUrl(const char *text, size_t *pos, CallbackUrl *url)
 {
     std::string_view all(text != nullptr ? text : "");
-    while (*pos < all.size()) {
-        std::string_view rest = all.substr(*pos);
-        size_t start = rest.find_first_not_of(" \t<>");
-        if (start == std::string_view::npos)
-            break;
-        rest.remove_prefix(start);
-        size_t end = rest.find_first_of(" \t>");
-        std::string_view one = rest.substr(0, end);
-        *pos += start + one.size();
-        if (one.size() < 5 || strncasecmp(one.data(), "http:", 5) != 0)
-            continue;
-        one.remove_prefix(5);
-        while (!one.empty() && one.front() == '/')
-            one.remove_prefix(1);
-        size_t hostEnd = one.find_first_of(":/");
-        char host[kAddrTextLen];
-        if (copyBounded(host, sizeof host, one.substr(0, hostEnd)) != one.substr(0, hostEnd).size())
-            continue;
-        *url = CallbackUrl{};
-        if (inet_pton(AF_INET, host, &url->addr) != 1)
-            continue; // host names are not resolved
-        one.remove_prefix(hostEnd == std::string_view::npos ? one.size() : hostEnd);
-        if (!one.empty() && one.front() == ':') {
-            uint32_t port = 0;
-            size_t i = 1;
-            for (; i < one.size() && one[i] >= '0' && one[i] <= '9' && port <= 0xFFFF; ++i)
-                port = port * 10 + static_cast<uint32_t>(one[i] - '0');
-            url->port = port <= 0xFFFF ? static_cast<uint16_t>(port) : 0;
-            one.remove_prefix(i);
-        }
-        copyBounded(url->path, sizeof url->path, one.empty() ? std::string_view("/") : one);
-        return true;
+    if (*pos > all.size())
+        *pos = all.size();
+    std::string_view rest = all.substr(*pos);
+    size_t start = rest.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+        *pos = all.size();
+        return CB_END;
     }
-    *pos = all.size();
-    return false;
+    rest.remove_prefix(start);
+    size_t close = rest.find('>');
+    if (rest.front() != '<' || close == std::string_view::npos) {
+        *pos = all.size();
+        return CB_BAD;
+    }
+    *pos += start + close + 1;
+    return readOneUrl(rest.substr(1, close - 1), url) ? CB_URL : CB_BAD;
+}
+
+bool nextCallbackUrl(const char *text, size_t *pos, CallbackUrl *url)
+{
+    return readCallbackUrl(text, pos, url) == CB_URL;
+}
+
+int checkCallbacks(const char *text, uint32_t source)
+{
+    size_t pos = 0;
+    CallbackUrl url;
+    int count = 0;
+    for (;;) {
+        CallbackRead r = readCallbackUrl(text, &pos, &url);
+        if (r == CB_END)
+            return count > 0 ? count : -1;
+        if (r == CB_BAD || url.addr != source || ++count > kMaxCallbackUrls)
+            return -1;
+    }
 }
 
 int genaSubscribeRequest(MsgHandler *handler)

@@ -16,6 +16,7 @@ struct Subscription {
     QN_DEVICE device;                   // the device entity it belongs to
     const QNServDesc *service;          // a service of that device's model
     uint8_t callbackCount;              // delivery URLs read from callbacks
+    uint32_t subscriber;                // address the SUBSCRIBE came from (network byte order)
     char callbacks[QN_VAL_MAX_LEN];     // the Callback header as it came
     uint32_t seq;                       // sequence number of the next event
     char sid[kSidSize];                 // "uuid:" and a random version 4 UUID
@@ -38,17 +39,32 @@ Subscription *findSubscription(QN_DEVICE device, const char *sid);
 // no random bytes could be had.
 bool makeSid(char *out, size_t size);
 
-// One delivery URL of a Callback text: <http://a.b.c.d:port/path>, the
-// angle brackets optional, URLs separated by blanks. The host must be a
-// dotted address (names are not resolved).
+// One delivery URL of a Callback text.
 struct CallbackUrl {
     uint32_t addr;                  // network byte order
-    uint16_t port;                  // host byte order; 0 when the URL names none
+    uint16_t port;                  // host byte order; 80 when the URL names none
     char path[QN_VAL_MAX_LEN];      // "/" when the URL names none
 };
-// Reads the URL that starts at or after *pos and moves *pos past it. False
-// when no further URL can be read.
+
+enum CallbackRead : int {
+    CB_URL = 0,   // a URL was read
+    CB_END = 1,   // nothing but blanks is left
+    CB_BAD = -1,  // what follows is not a URL as UDA 1.0 (4.1.1) writes it
+};
+
+// Reads the URL at or after *pos of a Callback text: "<http://a.b.c.d[:port][/path]>",
+// blanks allowed between URLs. The host must be a dotted address (names
+// are not resolved); the port, when given, 1 to 65535. An empty URL, one
+// without its ">", of another scheme, with blanks inside, or longer than
+// a path can hold is CB_BAD. On CB_URL *pos is past the ">".
+CallbackRead readCallbackUrl(const char *text, size_t *pos, CallbackUrl *url);
+// The same, true only for CB_URL (delivery reads texts checked before).
 bool nextCallbackUrl(const char *text, size_t *pos, CallbackUrl *url);
+// The number of URLs of a Callback text that a subscription may keep: 1 to
+// kMaxCallbackUrls, every one of them read and naming the address source
+// (network byte order; a subscription must not turn the device against a
+// stranger). -1 otherwise.
+int checkCallbacks(const char *text, uint32_t source);
 
 // Handles a SUBSCRIBE or UNSUBSCRIBE on a device's control server: 0 when
 // it answered, -1 when the request is not this device's.
@@ -58,6 +74,10 @@ int genaSubscribeRequest(MsgHandler *handler);
 // the device's handler) to one subscription: the initial event. 0, or -1
 // when nothing was sent.
 int notifySubscriber(QN_DEVICE device, const char *sid, const QNServDesc *service);
+
+// Drops the events a control point holds for a subscription in flight
+// (qnSdkClean: no handler is called after it).
+void genaForgetHeldEvents();
 
 // Sends a built event body to one subscription with its next sequence
 // number, trying its delivery URLs in order. True when a URL was reached.

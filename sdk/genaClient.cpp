@@ -16,6 +16,7 @@
 #include "soapWrite.h"
 #include "text.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -102,24 +103,106 @@ void dropCpSub(CpSubscription *pending, const char *sid)
         *s = CpSubscription{};
 }
 
-// The control point an event is for: the one that holds its SID; else one
-// whose subscription is still waiting for its answer; else the control
-// point whose listener took it.
-EntitySlot *eventOwner(MsgHandler *handler, const char *sid)
+// True when a control point listens on the socket an event came in on.
+bool listensOn(const EntitySlot *slot, const SockInfo *sock)
 {
-    EntitySlot *own = entityOf(handler);
-    auto listensHere = [handler](const EntitySlot *slot) {
-        return slot != nullptr && slot->kind == EK_CTRL_POINT && slot->registered[CR_EVENT] &&
-               slot->handlers[CR_EVENT].sock == handler->msg->sock &&
-               slot->handlers[CR_EVENT].state == ES_RUNNING;
-    };
+    return slot != nullptr && slot->kind == EK_CTRL_POINT && slot->registered[CR_EVENT] &&
+           slot->handlers[CR_EVENT].sock == sock && slot->handlers[CR_EVENT].state == ES_RUNNING;
+}
+
+// The control point an event is for: the one that holds its SID and
+// listens where it came in. An event for no SID of the process is not an
+// event (UDA 1.0, 4.2.1: 412), whoever else may be waiting for one.
+EntitySlot *eventOwner(const SockInfo *sock, const char *sid)
+{
     const CpSubscription *known = sid != nullptr ? findCpSub(sid) : nullptr;
-    if (known != nullptr && listensHere(entityAt(known->cp)))
-        return entityAt(known->cp);
+    EntitySlot *slot = known != nullptr ? entityAt(known->cp) : nullptr;
+    return listensOn(slot, sock) ? slot : nullptr;
+}
+
+bool subscriptionInFlight(const SockInfo *sock)
+{
     for (const CpSubscription &s : cpSubs)
-        if (s.used && s.pending && listensHere(entityAt(s.cp)))
-            return entityAt(s.cp);
-    return own;
+        if (s.used && s.pending && listensOn(entityAt(s.cp), sock))
+            return true;
+    return false;
+}
+
+// An event whose SID is not known yet while a subscription of the same
+// listener waits for its answer: a device may send the initial event before
+// the control point has read the SID (GUPnP does). It is held until the
+// SID is known, and dropped unread when it never is.
+struct HeldEvent {
+    bool used;
+    const SockInfo *sock;
+    int64_t untilMs;
+    char sid[QN_NAME_MAX_LEN];
+    std::unique_ptr<QNApiEvent> event;
+};
+
+HeldEvent held[kMaxHeldEvents]; // under stackLock()
+bool heldTaskAdded = false;
+
+int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void handOverEvent(EntitySlot *owner, QNApiEvent *event)
+{
+    debugPrint(LOG_GENA, "Good notify comes\r\n", LOG_DETAIL);
+    if (owner->cp.msgHandler(owner->self, MT_CP_EVENT, 0, event) != 0)
+        consolePrint(" onEvent() error.\r\n");
+}
+
+// Runs on every pass of the loop: hands over the held events whose SID is
+// known now, and forgets those that waited long enough.
+void releaseHeldEvents()
+{
+    int64_t now = steadyMs();
+    for (HeldEvent &h : held) {
+        if (!h.used)
+            continue;
+        EntitySlot *owner = eventOwner(h.sock, h.sid);
+        if (owner == nullptr && now < h.untilMs)
+            continue;
+        std::unique_ptr<QNApiEvent> event = std::move(h.event);
+        h.used = false;
+        if (owner != nullptr && owner->cp.msgHandler != nullptr)
+            handOverEvent(owner, event.get());
+    }
+}
+
+} // namespace
+
+void genaForgetHeldEvents()
+{
+    std::lock_guard guard(stackLock());
+    for (HeldEvent &h : held) {
+        h.event.reset();
+        h.used = false;
+    }
+}
+
+namespace {
+
+bool holdEvent(const SockInfo *sock, const char *sid, std::unique_ptr<QNApiEvent> &event)
+{
+    for (HeldEvent &h : held) {
+        if (h.used)
+            continue;
+        if (!heldTaskAdded)
+            heldTaskAdded = serverAddStepTask(releaseHeldEvents);
+        h.used = true;
+        h.sock = sock;
+        h.untilMs = steadyMs() + kHeldEventMs;
+        copyBounded(h.sid, sizeof h.sid, sid);
+        h.event = std::move(event);
+        return heldTaskAdded;
+    }
+    return false;
 }
 
 bool isCtrlPoint(QN_CONTROL_POINT cp)
@@ -244,20 +327,55 @@ extern "C" QN_RET qnCPUnsubscribe(QN_CONTROL_POINT cp, const char *serviceType, 
     return answer.status == 200 ? QN_OK : QN_ERR;
 }
 
-// The event listener takes every request that reaches it.
+// The event listener takes NOTIFY requests only; other methods are left to
+// the server's answer for requests no role takes.
 int eventMatch(MsgHandler *handler)
 {
     EntitySlot *slot = entityOf(handler);
-    return slot != nullptr && slot->kind == EK_CTRL_POINT && handler->msg != nullptr ? 0 : -1;
+    return slot != nullptr && slot->kind == EK_CTRL_POINT && handler->msg != nullptr &&
+                   handler->msg->method == HM_NOTIFY
+               ? 0
+               : -1;
 }
 
-// onEventRequest: reads the property set and hands it to the application;
-// answers 200 when the application took it.
+namespace {
+
+// The status a NOTIFY's headers earn before its body is read (UDA 1.0,
+// 4.2.1): 400 without Nt or Nts, 412 when they are not an event's or the
+// Sid is missing; 0 when it may be an event.
+int eventHeadStatus(const HttpMsg *msg)
+{
+    const char *nt = findHeader(msg, HH_NT);
+    const char *nts = findHeader(msg, HH_NTS);
+    if (nt == nullptr || nts == nullptr)
+        return 400;
+    if (std::strcmp(nt, "upnp:event") != 0 || std::strcmp(nts, "upnp:propchange") != 0 ||
+        findHeader(msg, HH_SID) == nullptr)
+        return 412;
+    return 0;
+}
+
+} // namespace
+
+// onEventRequest: reads the property set and hands it to the control point
+// that holds the event's SID; answers 200 when the application took it.
 int eventHandle(MsgHandler *handler)
 {
     HttpMsg *msg = handler != nullptr ? handler->msg : nullptr;
     if (msg == nullptr || msg->sock == nullptr || msg->body == nullptr)
         return QN_ERR_ARG;
+    int refused = eventHeadStatus(msg);
+    if (refused != 0)
+        return httpSendResponse(handler, refused, nullptr, 0, nullptr, 0);
+    char sid[QN_NAME_MAX_LEN];
+    copyBounded(sid, sizeof sid, findHeader(msg, HH_SID));
+    SockInfo *sock = msg->sock;
+    EntitySlot *owner = eventOwner(sock, sid);
+    bool hold = owner == nullptr && subscriptionInFlight(sock);
+    if (owner == nullptr && !hold) {
+        debugPrint(LOG_GENA, "Notify for no subscription\r\n", LOG_DETAIL);
+        return httpSendResponse(handler, 412, nullptr, 0, nullptr, 0);
+    }
     debugPrint(LOG_GENA, "Paring Notify\r\n", LOG_DETAIL);
     std::unique_ptr<QNApiEvent> event(new (std::nothrow) QNApiEvent{});
     if (event == nullptr)
@@ -267,13 +385,15 @@ int eventHandle(MsgHandler *handler)
     int rc = parseSoap(&doc, event.get());
     if (rc != 0)
         return rc;
-    const char *sid = findHeader(msg, HH_SID);
-    copyBounded(event->errDesc, sizeof event->errDesc, sid != nullptr ? sid : "");
-    EntitySlot *owner = eventOwner(handler, sid);
-    if (owner == nullptr || owner->kind != EK_CTRL_POINT || owner->cp.msgHandler == nullptr)
+    copyBounded(event->errDesc, sizeof event->errDesc, sid);
+    if (hold) {
+        if (!holdEvent(sock, sid, event))
+            return httpSendResponse(handler, 503, nullptr, 0, nullptr, 0);
+        return httpSendResponse(handler, 200, nullptr, 0, nullptr, 0);
+    }
+    if (owner->cp.msgHandler == nullptr)
         return QN_ERR;
     debugPrint(LOG_GENA, "Good notify comes\r\n", LOG_DETAIL);
-    SockInfo *sock = msg->sock;
     char *data = sock->data;
     rc = owner->cp.msgHandler(owner->self, MT_CP_EVENT, 0, event.get());
     if (rc != 0) {

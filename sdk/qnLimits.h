@@ -118,13 +118,20 @@ inline constexpr int kGenaRelativeWaitUs = 6000000;
 inline constexpr int kMaxSubscriptions = 256;
 // "uuid:" and a version 4 UUID of 36 characters, and the terminator.
 inline constexpr size_t kSidSize = 5 + 36 + 1;
-// A subscription lasts at least this long, and the answer names it.
+// A subscription lasts at least this long, and at most a day: a peer must
+// not hold a slot of the shared table for years ("infinite" is granted as
+// the day). The answer names the time granted.
 inline constexpr int kMinSubscriptionSeconds = 1801;
+inline constexpr int kMaxSubscriptionSeconds = 24 * 60 * 60;
+// Subscriptions one subscriber address may hold at once, of the table's
+// kMaxSubscriptions: one host must not take the table from the others.
+inline constexpr int kMaxSubscriptionsPerSubscriber = 32;
 // A new subscriber has this long to read the answer and close its side
 // before the initial event goes out regardless.
 inline constexpr int kAnswerReadWaitMs = 250;
-// Delivery URLs kept per subscription (UDA 1.0, 4.1.1 allows several).
-inline constexpr int kMaxCallbackUrls = 8;
+// Delivery URLs a subscription may name (UDA 1.0, 4.1.1 allows several);
+// each one that does not answer costs a bounded connect per event.
+inline constexpr int kMaxCallbackUrls = 4;
 // An event is delivered from the server thread: a subscriber that does not
 // accept the connection within this time is passed over for the next URL.
 inline constexpr int kNotifyConnectWaitMs = 1000;
@@ -132,3 +139,7 @@ inline constexpr int kNotifyConnectWaitMs = 1000;
 // to the control point that made them: a few services for every control
 // point the table holds (an explorer subscribes per device it tracks).
 inline constexpr int kMaxCpSubscriptions = QN_MAX_ENTITY * 4;
+// Events whose SID is not known yet, held while a subscription of the same
+// listener waits for its answer, and for how long at most.
+inline constexpr int kMaxHeldEvents = 4;
+inline constexpr int kHeldEventMs = 3000;

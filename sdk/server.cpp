@@ -472,6 +472,35 @@ MsgHandler *findHandler(HttpMsg *msg)
     return chosen;
 }
 
+namespace {
+
+// Kept apart from the server record: a reset of the server leaves them.
+StepTask stepTasks[kMaxStepTasks];
+
+void runStepTasks()
+{
+    std::lock_guard guard(stackLock());
+    for (StepTask task : stepTasks)
+        if (task != nullptr)
+            task();
+}
+
+} // namespace
+
+bool serverAddStepTask(StepTask task)
+{
+    std::lock_guard guard(stackLock());
+    for (StepTask &slot : stepTasks) {
+        if (slot == task)
+            return true;
+        if (slot == nullptr) {
+            slot = task;
+            return true;
+        }
+    }
+    return false;
+}
+
 void serverStep()
 {
     if (serverState() == SS_RUNNING) {
@@ -489,6 +518,7 @@ void serverStep()
         std::this_thread::sleep_for(std::chrono::milliseconds(kPausedWaitMs));
     }
     timerTick();
+    runStepTasks();
 }
 
 int serverLoop()

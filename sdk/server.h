@@ -48,6 +48,14 @@ bool timerArmed(const MsgHandler *handler, TimerTask task);
 void timerCancel(const MsgHandler *handler);
 void timerEnable(bool enabled);
 
+// A task the loop runs on every pass, under the lock, after the timers: work
+// due at finer times than the one-second timers allow (answers to searches
+// spread over their MX, events held for a subscription in flight). Adding
+// a task twice keeps one. False when kMaxStepTasks are taken.
+using StepTask = void (*)();
+inline constexpr int kMaxStepTasks = 4;
+bool serverAddStepTask(StepTask task);
+
 // Reads and parses the next message; nullptr when none is there.
 HttpMsg *readNextMsg();
 MsgHandler *findHandler(HttpMsg *msg);

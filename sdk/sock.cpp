@@ -208,6 +208,8 @@ int setupMcastServer(int fd, const SockInfo *rec)
         (void)joinGroup(fd, rec->addr, iface);
     unsigned char ttl = 4;
     (void)setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+    // A search is answered only to a peer of the interface it came in on.
+    (void)setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
         consolePrint(" setsockopt(IP_MULTICAST_TTL) error: 0x%x\r\n", errno);
         return QN_ERR_SOCK;
@@ -278,11 +280,14 @@ int sockOpen(SockInfo *rec)
     }
     rec->fd = fd;
     rec->localPort = 0;
+    rec->listenPort = rec->kind == SP_TCP_SERVER ? boundPort(fd) : 0;
     if (!stream) {
         // Datagram senders get their port on the first send; bind now so that
         // the port is known and our own echoes can be recognised.
         if (rec->kind != SP_MCAST_SERVER) {
-            sockaddr_in any = makeAddr(rec->kind == SP_MCAST_CLIENT ? rec->ifaceAddr : nullptr, 0);
+            // Search answers leave from the address their Location names.
+            bool fromIface = rec->kind == SP_MCAST_CLIENT || rec->kind == SP_UDP;
+            sockaddr_in any = makeAddr(fromIface ? rec->ifaceAddr : nullptr, 0);
             (void)bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any);
         }
         rec->localPort = boundPort(fd);
@@ -376,6 +381,7 @@ int sockClose(SockInfo *rec)
         closeFd(rec->workFd);
     forgetOwnPort(rec->localPort);
     rec->localPort = 0;
+    rec->listenPort = 0;
     closeFd(rec->fd);
     rec->fd = 0;
     rec->workFd = 0;

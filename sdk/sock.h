@@ -35,6 +35,8 @@ struct SockInfo {
     sockaddr_in peer;              // source of the last datagram or connection
     int32_t recvTimeout;           // SP_TCP_CLIENT: microseconds per piece, 0 = 300000
     uint16_t localPort;            // port the socket is bound to (own datagrams)
+    int32_t ifIndex;               // SP_MCAST_SERVER: interface the last datagram came in on, 0 unknown
+    uint16_t listenPort;           // SP_TCP_SERVER while open: the port it listens on (the system's choice for 0)
 };
 
 int sockInit(SockInfo *rec, const char *addr, const char *ifaceAddr, uint16_t port, int kind,

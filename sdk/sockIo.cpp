@@ -158,17 +158,36 @@ int readTcpServer(SockInfo *rec, uint32_t room)
     return 0;
 }
 
+// The interface a datagram came in on, from its IP_PKTINFO; 0 when the
+// socket does not ask for it.
+int32_t arrivalInterface(msghdr &hdr)
+{
+    for (cmsghdr *c = CMSG_FIRSTHDR(&hdr); c != nullptr; c = CMSG_NXTHDR(&hdr, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+            return reinterpret_cast<const in_pktinfo *>(CMSG_DATA(c))->ipi_ifindex;
+    return 0;
+}
+
 int readDatagram(SockInfo *rec, uint32_t room)
 {
-    socklen_t size = sizeof rec->peer;
+    iovec io{rec->data, room};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr hdr{};
+    hdr.msg_name = &rec->peer;
+    hdr.msg_namelen = sizeof rec->peer;
+    hdr.msg_iov = &io;
+    hdr.msg_iovlen = 1;
+    hdr.msg_control = control;
+    hdr.msg_controllen = sizeof control;
     // Never wait here: the loop has polled, and a datagram it saw may have
     // been taken meanwhile by another reader of the same socket.
-    ssize_t n = recvfrom(rec->fd, rec->data, room, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&rec->peer), &size);
+    ssize_t n = recvmsg(rec->fd, &hdr, MSG_DONTWAIT);
     if (n < 0) {
         consolePrint(" recvfrom() error: %d\r\n", errno);
         return QN_ERR_SOCK;
     }
     rec->len = static_cast<uint32_t>(n);
+    rec->ifIndex = arrivalInterface(hdr);
     if (sockIsOwnDatagram(rec))
         return -1;
     return 0;

@@ -15,7 +15,6 @@ namespace {
 
 constexpr char kMaxAge[] = "max-age=120";
 constexpr uint32_t kDefaultAdPeriod = 20;
-constexpr int kSsdpMsgMax = 4096;
 
 // One header row, or none when its value is absent.
 void addHeader(HttpMsg &msg, int index, const char *value)

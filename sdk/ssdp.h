@@ -24,6 +24,8 @@ inline constexpr char kSsdpGroup[] = "239.255.255.250";
 inline constexpr uint16_t kSsdpPort = 1900;
 inline constexpr char kSsdpHost[] = "239.255.255.250:1900";
 inline constexpr char kSsdpServerHeader[] = "Corvanta UPnP Server, UPnP/1.0";
+// Room for one written SSDP message.
+inline constexpr int kSsdpMsgMax = 4096;
 
 // Writes one SSDP message of a kind into buf (size bytes); returns its length.
 int ssdpWrite(char *buf, int size, int kind, const char *location, const char *target, const char *usn);

@@ -2,7 +2,6 @@
 #include "log.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <sys/socket.h>
 
 #include <cctype>
@@ -80,21 +79,16 @@ bool isHostChar(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
 }
 
-// Dotted IPv4 literal or the first address the resolver gives, network order.
-bool resolveHost(const char *host, uint32_t *addr)
+// A dotted IPv4 literal, network order. Names are never looked up: a URL
+// a peer hands us must not make the stack wait for a resolver (the server
+// thread holds the stack lock), nor send it to a host the peer's own
+// address does not vouch for.
+bool literalHost(const char *host, uint32_t *addr)
 {
     in_addr literal{};
-    if (inet_pton(AF_INET, host, &literal) == 1) {
-        *addr = literal.s_addr;
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr)
+    if (inet_pton(AF_INET, host, &literal) != 1)
         return false;
-    *addr = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
+    *addr = literal.s_addr;
     return true;
 }
 
@@ -145,13 +139,13 @@ int parseUrl(const char *url, char *scheme, int schemeSize, uint32_t *addr,
         }
         *port = htons(static_cast<uint16_t>(value > 0xffff ? 0 : value));
     }
+    // Whatever follows the authority is the path; anything else there
+    // (user information, a bracketed host) is not a URL we follow.
+    if (at < text.size() && text[at] != '/')
+        return QN_ERR_ARG;
     if (at < text.size())
         copyBounded(path, static_cast<size_t>(pathSize), text.substr(at));
-    if (!resolveHost(host, addr)) {
-        consolePrint(" unknown host %s in auth. address list", host);
-        return -1;
-    }
-    return 0;
+    return literalHost(host, addr) ? 0 : -1;
 }
 
 const char *findNameVal(const QNNameVal *array, int count, const char *name)

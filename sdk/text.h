@@ -26,8 +26,10 @@ int strBuild(char *buf, int size, ...);
 int formatAddr(uint32_t addr, uint16_t port, char *out, int outSize);
 
 // Splits "scheme://host[:port][/path]". addr and port come back in network
-// byte order; a host name is resolved. Returns 0, -1 (unknown host) or
-// QN_ERR_ARG.
+// byte order (a port of 0 or above 65535 comes back as 0). The host must be
+// a dotted IPv4 literal: names are never looked up. Returns 0, -1 (the host
+// is not an address) or QN_ERR_ARG (also when something other than a path
+// follows the authority).
 int parseUrl(const char *url, char *scheme, int schemeSize, uint32_t *addr,
              uint16_t *port, char *path, int pathSize);
 

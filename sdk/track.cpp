@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr long kMaxAgeCap = 24 * 60 * 60;
+
 const char *field(const QNDevDesc *dev, const char *name)
 {
     return findNameVal(dev->fields, dev->fieldCount, name);
@@ -51,7 +53,11 @@ uint32_t readMaxAge(const char *value)
     while (*p == ' ' || *p == '\t')
         ++p;
     long n = std::strtol(p, nullptr, 10);
-    return n > 0 && n < 0x7fffffff ? static_cast<uint32_t>(n) : 0;
+    if (n <= 0)
+        return 0;
+    // A device that claims to live for years would stay tracked long after
+    // it is gone; an hour is what UDA 1.0 recommends, a day is plenty.
+    return n > kMaxAgeCap ? kMaxAgeCap : static_cast<uint32_t>(n);
 }
 
 void logActivity(bool fresh, uint32_t now, uint32_t maxAge, const QNRootDesc *desc, const char *target,
@@ -109,7 +115,8 @@ bool parseLocation(const char *location, uint32_t *addr, uint16_t *port)
     if (location == nullptr || strncasecmp(location, "http://", 7) != 0)
         return false;
     char scheme[16], path[QN_VAL_MAX_LEN];
-    return parseUrl(location, scheme, sizeof scheme, addr, port, path, sizeof path) == 0 && *addr != 0;
+    return parseUrl(location, scheme, sizeof scheme, addr, port, path, sizeof path) == 0 && *addr != 0 &&
+           *port != 0;
 }
 
 void expireCache(QNDevDesc *dev, uint32_t now)
@@ -177,21 +184,6 @@ bool tracksActive(QNRootDesc *desc, const char *target, const char *usn)
         return false;
     ActivitySlot slot{};
     return findActivitySlot(desc, target, usn, &slot) == 0 && *slot.lastActive != 0;
-}
-
-bool treeHoldsUdn(const QNDevDesc *dev, const char *usn)
-{
-    if (usn == nullptr)
-        return false;
-    std::string_view u(usn);
-    u = u.substr(0, u.find("::"));
-    const char *udn = field(dev, "UDN");
-    if (udn != nullptr && udn[0] != '\0' && u == udn)
-        return true;
-    for (int i = 0; i < dev->deviceCount; ++i)
-        if (treeHoldsUdn(dev->devices[i], usn))
-            return true;
-    return false;
 }
 
 void discardTracked(EntitySlot *cp)

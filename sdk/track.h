@@ -16,12 +16,10 @@ int findActivitySlot(QNRootDesc *desc, const char *target, const char *usn, Acti
 void expireCache(QNDevDesc *dev, uint32_t now);
 // True when the tracked description has an active record for (target, usn).
 bool tracksActive(QNRootDesc *desc, const char *target, const char *usn);
-// True when the Usn's UDN (the text before "::") is the UDN of the device
-// or of one of its embedded devices.
-bool treeHoldsUdn(const QNDevDesc *dev, const char *usn);
 // Frees every record below the root and clears the root's activity and the
 // recorded device address.
 void discardTracked(EntitySlot *cp);
-// Parses a Location as a control point accepts it: an http URL with an IPv4
-// host (or a name that resolves to one). Address and port in network order.
+// Parses a Location as a control point accepts it: an http URL whose host
+// is a dotted IPv4 address (names are never looked up) and whose port is
+// not 0. Address and port in network order.
 bool parseLocation(const char *location, uint32_t *addr, uint16_t *port);

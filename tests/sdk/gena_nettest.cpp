@@ -184,33 +184,31 @@ TEST_F(Gena, GrantedTimeouts)
     struct Case {
         const char *name;
         std::string timeout; // the header line, or none
-        uint32_t seconds;    // granted; kNeverExpires for never
+        uint32_t seconds;    // granted, and named in the answer
     };
     const Case cases[] = {
         {"no Timeout", "", kMinSubscriptionSeconds},
         {"short: raised to the minimum", "Timeout: Second-300\r\n", kMinSubscriptionSeconds},
         {"longer than the minimum", "Timeout: Second-4000\r\n", 4000},
-        {"infinite", "Timeout: Second-infinite\r\n", kNeverExpires},
+        {"infinite: a day", "Timeout: Second-infinite\r\n", kMaxSubscriptionSeconds},
+        {"beyond a day: a day", "Timeout: Second-999999999999\r\n", kMaxSubscriptionSeconds},
         {"nothing after the prefix", "Timeout: Second-\r\n", kMinSubscriptionSeconds},
         {"prefix in another case", "Timeout: second-4000\r\n", kMinSubscriptionSeconds},
         {"not a number", "Timeout: Second-abc\r\n", kMinSubscriptionSeconds},
     };
     for (const Case &c : cases) {
-        // No port in the callback: the subscription never receives events.
+        // The callback names no port: events go to port 80, where nobody listens.
         std::string answer = subscribeRaw(port, "Callback: <http://127.0.0.1/x>\r\nNt: upnp:event\r\n" + c.timeout);
-        ASSERT_NE(answer.find("\r\nTimeout: Second-1801\r\n"), std::string::npos) << c.name << answer;
+        std::string named = "\r\nTimeout: Second-" + std::to_string(c.seconds) + "\r\n";
+        ASSERT_NE(answer.find(named), std::string::npos) << c.name << answer;
         const Subscription *sub = subscriptionOf(sidOf(answer));
         ASSERT_NE(sub, nullptr) << c.name;
-        if (c.seconds == kNeverExpires) {
-            EXPECT_EQ(sub->expiry, kNeverExpires) << c.name;
-        } else {
-            uint32_t left = sub->expiry - genaNow();
-            EXPECT_LE(left, c.seconds) << c.name;
-            EXPECT_GE(left + 2, c.seconds) << c.name;
-        }
+        uint32_t left = sub->expiry - genaNow();
+        EXPECT_LE(left, c.seconds) << c.name;
+        EXPECT_GE(left + 2, c.seconds) << c.name;
     }
     EXPECT_NE(console().find(" NULL Timeout\r\n"), std::string::npos);
-    EXPECT_NE(console().find(" timeOut = -1\r\n"), std::string::npos);
+    EXPECT_NE(console().find(" timeOut = 86400\r\n"), std::string::npos);
 }
 
 TEST_F(Gena, DeviceChecksEveryRequest)
@@ -238,7 +236,7 @@ TEST_F(Gena, DeviceChecksEveryRequest)
         {"Sid with Nt", "SUBSCRIBE", "/SwitchPower/event", "", cb + nt + "Sid: " + valid + "\r\n",
          "HTTP/1.1 400 Bad Request", " subscribe: SID\r\n"},
         {"Callback to another host", "SUBSCRIBE", "/SwitchPower/event", "", callbackTo(8080, "/x", "10.77.0.1") + nt,
-         "HTTP/1.1 412 Precondition Failed", " subscribe: callback = "},
+         "HTTP/1.1 412 Precondition Failed", " subscribe: bad callback\r\n"},
         {"one of several URLs to another host", "SUBSCRIBE", "/SwitchPower/event", "",
          "Callback: <http://127.0.0.1:8/a><http://10.77.0.1:8/b>\r\n" + nt, "HTTP/1.1 412 Precondition Failed",
          nullptr},
@@ -255,7 +253,7 @@ TEST_F(Gena, DeviceChecksEveryRequest)
         {"cancellation without Sid", "UNSUBSCRIBE", "/SwitchPower/event", "", "", "HTTP/1.1 412 Precondition Failed",
          " unsubscribe: NULL sid\r\n"},
         {"cancellation of an unknown SID", "UNSUBSCRIBE", "/SwitchPower/event", "", "Sid: uuid:0-1\r\n",
-         "HTTP/1.1 500 Internal Server Error", " unsubscribe: NULL sub\r\n"},
+         "HTTP/1.1 412 Precondition Failed", " unsubscribe: NULL sub\r\n"},
         {"cancellation with Nt", "UNSUBSCRIBE", "/SwitchPower/event", "", "Sid: " + valid + "\r\n" + nt,
          "HTTP/1.1 400 Bad Request", " unsubscribe: SID with cb or nt\r\n"},
         {"a valid renewal", "SUBSCRIBE", "/SwitchPower/event", "", "Sid: " + valid + "\r\n", "HTTP/1.1 200 OK",
@@ -263,7 +261,7 @@ TEST_F(Gena, DeviceChecksEveryRequest)
         {"a valid cancellation", "UNSUBSCRIBE", "/SwitchPower/event", "", "Sid: " + valid + "\r\n",
          "HTTP/1.1 200 OK\r\nServer: Corvanta UPnP Server, UPnP/1.0\r\n\r\n", nullptr},
         {"the same again", "UNSUBSCRIBE", "/SwitchPower/event", "", "Sid: " + valid + "\r\n",
-         "HTTP/1.1 500 Internal Server Error", nullptr},
+         "HTTP/1.1 412 Precondition Failed", nullptr},
     };
     for (const Case &c : cases) {
         clearConsole();
@@ -348,24 +346,31 @@ TEST_F(Gena, DeliveryPassesOverDeadUrls)
         close(fd);
 }
 
+// The table holds kMaxSubscriptions, of which one subscriber address holds
+// at most kMaxSubscriptionsPerSubscriber: the table is filled from several
+// loopback addresses.
 TEST_F(Gena, FullTableRefusesTheNextSubscription)
 {
     uint16_t port = 0;
     addLight(&port);
+    auto subscribeFrom = [&](int host) {
+        std::string from = "127.0.0." + std::to_string(host);
+        std::string request = "SUBSCRIBE /SwitchPower/event HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                              "\r\nCallback: <http://" + from + "/x>\r\nNt: upnp:event\r\n\r\n";
+        return exchange("127.0.0.1", port, request, 3000, from.c_str());
+    };
     for (int i = 0; i < kMaxSubscriptions; ++i) {
-        std::string answer = subscribeRaw(port, "Callback: <http://127.0.0.1/x>\r\nNt: upnp:event\r\n");
+        std::string answer = subscribeFrom(2 + i / kMaxSubscriptionsPerSubscriber);
         ASSERT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u) << i;
     }
-    EXPECT_EQ(subscribeRaw(port, "Callback: <http://127.0.0.1/x>\r\nNt: upnp:event\r\n").substr(0, 34),
-              "HTTP/1.1 500 Internal Server Error");
+    EXPECT_EQ(subscribeFrom(100).substr(0, 34), "HTTP/1.1 500 Internal Server Error");
     EXPECT_NE(console().find(" no mem\r\n"), std::string::npos);
     // An expired slot is free again.
     {
         std::lock_guard guard(stackLock());
         subscriptionTable()[7].expiry = genaNow() - 1;
     }
-    EXPECT_EQ(subscribeRaw(port, "Callback: <http://127.0.0.1/x>\r\nNt: upnp:event\r\n").substr(0, 15),
-              "HTTP/1.1 200 OK");
+    EXPECT_EQ(subscribeFrom(100).substr(0, 15), "HTTP/1.1 200 OK");
 }
 
 // Subscriptions end with their device: a device added into the same slot
@@ -468,27 +473,40 @@ TEST_F(Gena, ControlPointArgumentAndStateChecks)
     EXPECT_NE(console().find(" invalid args\r\n"), std::string::npos);
 }
 
-// The event listener takes requests on any path; a property set it cannot
-// read, or an application that refuses the event, gets no 200.
+// The event listener takes NOTIFY requests on any path, for a SID one of
+// its control points holds; a property set it cannot read, or an
+// application that refuses the event, gets no 200.
 TEST_F(Gena, EventListenerAnswers)
 {
-    uint16_t events = 0;
-    QN_CONTROL_POINT cp = addTracker("127.0.0.1", 1, &events);
     std::vector<std::string> captured = wireMessages(dataPath("wire/network-light/gena-initial-notify.txt"));
     ASSERT_EQ(captured.size(), 1u);
+    const std::string knownSid = "uuid:c229a855-ef6d-450e-8728-19c0a611c3fa";
+    FakePeer device;
+    device.serve("HTTP/1.1 200 OK\r\nSid: " + knownSid + "\r\nTimeout: Second-1800\r\n\r\n");
+    uint16_t events = 0;
+    QN_CONTROL_POINT cp = addTracker("127.0.0.1", device.port(), &events);
+    char sid[64] = "";
+    ASSERT_EQ(qnCPSubscribe(cp, kSwitchPower, "/eventCB", 1800, sid, sizeof sid), QN_OK);
+    ASSERT_EQ(knownSid, sid);
+
     std::string notify = captured[0];
     std::string from = "NOTIFY /gena HTTP/1.1";
     ASSERT_EQ(notify.rfind(from, 0), 0u);
     notify.replace(0, from.size(), "NOTIFY /any/path HTTP/1.1");
+    ASSERT_NE(notify.find("SID: " + knownSid), std::string::npos) << notify;
     EXPECT_EQ(exchange("127.0.0.1", events, notify),
               "HTTP/1.1 200 OK\r\nServer: Corvanta UPnP Server, UPnP/1.0\r\n\r\n");
     std::vector<ReceivedEvent> got = eventLog.waitFor(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].cp, cp);
-    EXPECT_EQ(got[0].sid, "uuid:c229a855-ef6d-450e-8728-19c0a611c3fa");
+    EXPECT_EQ(got[0].sid, knownSid);
     EXPECT_EQ(got[0].vars, (std::vector<std::pair<std::string, std::string>>{{"Status", "0"}}));
 
-    std::string bad = "NOTIFY /x HTTP/1.1\r\nContent-Length: 7\r\n\r\n<html/>";
+    std::string unknown = notify;
+    unknown.replace(unknown.find(knownSid), knownSid.size(), "uuid:00000000-0000-0000-0000-000000000000");
+    EXPECT_EQ(exchange("127.0.0.1", events, unknown).substr(0, 34), "HTTP/1.1 412 Precondition Failed\r\n");
+    std::string bad = "NOTIFY /x HTTP/1.1\r\nNT: upnp:event\r\nNTS: upnp:propchange\r\nSID: " + knownSid +
+                      "\r\nContent-Length: 7\r\n\r\n<html/>";
     EXPECT_EQ(exchange("127.0.0.1", events, bad), "");
     eventLog.answer = QN_ERR;
     EXPECT_EQ(exchange("127.0.0.1", events, notify), "");

@@ -24,41 +24,65 @@ std::vector<Url> urlsOf(const char *callback)
     std::vector<Url> out;
     size_t pos = 0;
     CallbackUrl url;
-    while (nextCallbackUrl(callback, &pos, &url)) {
+    CallbackRead r;
+    while ((r = readCallbackUrl(callback, &pos, &url)) == CB_URL) {
         in_addr a{url.addr};
         out.push_back({inet_ntoa(a), url.port, url.path});
         if (out.size() > 20)
             break;
     }
-    return out;
+    return r == CB_END ? out : std::vector<Url>{};
 }
 
 TEST(CallbackUrls, ReadAsUdaWritesThem)
 {
     struct Case {
         const char *name;
-        const char *callback;
-        std::vector<Url> urls;
+        std::string callback;
+        std::vector<Url> urls;   // read in order; empty: refused
     };
-    const std::string longPath(600, 'p');
-    const std::string longCallback = "<http://1.2.3.4:5/" + longPath + ">";
+    const std::string longPath(QN_VAL_MAX_LEN, 'p');
     const Case cases[] = {
         {"one URL in brackets", "<http://127.0.0.1:30808/eventCB>", {{"127.0.0.1", 30808, "/eventCB"}}},
-        {"scheme in capitals, no brackets", "HTTP://10.0.0.2:80/x", {{"10.0.0.2", 80, "/x"}}},
+        {"scheme in capitals", "<HTTP://10.0.0.2:80/x>", {{"10.0.0.2", 80, "/x"}}},
         {"several URLs in order", "<http://10.0.0.1:1/a> <http://10.0.0.2:2/b><http://10.0.0.3:3>",
          {{"10.0.0.1", 1, "/a"}, {"10.0.0.2", 2, "/b"}, {"10.0.0.3", 3, "/"}}},
-        {"no port: port 0, never delivered to", "<http://10.0.0.1/ZentrovaEvent>", {{"10.0.0.1", 0, "/ZentrovaEvent"}}},
-        {"host names are not resolved", "<http://localhost:80/x> <http://10.0.0.1:9/y>", {{"10.0.0.1", 9, "/y"}}},
-        {"other schemes are passed over", "<https://10.0.0.1:1/a><ftp://10.0.0.1:2/b>", {}},
-        {"a port out of range reads as none", "<http://10.0.0.1:70000/x>", {{"10.0.0.1", 0, "/x"}}},
+        {"no port means 80", "<http://10.0.0.1/ZentrovaEvent>", {{"10.0.0.1", 80, "/ZentrovaEvent"}}},
         {"query kept in the path", "<http://10.0.0.1:8/cb?id=4>", {{"10.0.0.1", 8, "/cb?id=4"}}},
-        {"empty and blank texts", "  <> ", {}},
+        // Refused whole: a subscription keeps every URL it names or none.
+        {"no brackets", "http://10.0.0.2:80/x", {}},
+        {"host names are not resolved", "<http://localhost:80/x>", {}},
+        {"another scheme", "<https://10.0.0.1:1/a>", {}},
+        {"port 0", "<http://10.0.0.1:0/x>", {}},
+        {"port above 65535", "<http://10.0.0.1:70000/x>", {}},
+        {"a colon without a port", "<http://10.0.0.1:/x>", {}},
+        {"empty URL", "<>", {}},
+        {"blanks only", "   ", {}},
+        {"unterminated", "<http://10.0.0.1:8/x", {}},
+        {"blank inside", "<http://10.0.0.1:8/a b>", {}},
         {"a dotted address with too many parts", "<http://1.2.3.4.5:6/x>", {}},
-        {"a path longer than a value is cut", longCallback.c_str(),
-         {{"1.2.3.4", 5, "/" + longPath.substr(0, QN_VAL_MAX_LEN - 2)}}},
+        {"a path that would be cut", "<http://1.2.3.4:5/" + longPath + ">", {}},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(urlsOf(c.callback), c.urls) << c.name;
+    for (const Case &c : cases) {
+        EXPECT_EQ(urlsOf(c.callback.c_str()), c.urls) << c.name;
+        uint32_t source = 0;
+        if (!c.urls.empty())
+            inet_pton(AF_INET, c.urls.front().addr.c_str(), &source);
+        int count = checkCallbacks(c.callback.c_str(), source);
+        bool sameHost = !c.urls.empty();
+        for (const Url &u : c.urls)
+            sameHost = sameHost && u.addr == c.urls.front().addr;
+        EXPECT_EQ(count, sameHost ? static_cast<int>(c.urls.size()) : -1) << c.name;
+    }
+    // At most kMaxCallbackUrls, all naming the subscriber.
+    uint32_t self = htonl(INADDR_LOOPBACK);
+    std::string many;
+    for (int i = 0; i <= kMaxCallbackUrls; ++i)
+        many += "<http://127.0.0.1:" + std::to_string(1000 + i) + "/>";
+    EXPECT_EQ(checkCallbacks(many.c_str(), self), -1);
+    many = many.substr(0, many.rfind('<'));
+    EXPECT_EQ(checkCallbacks(many.c_str(), self), kMaxCallbackUrls);
+    EXPECT_EQ(checkCallbacks("<http://127.0.0.1:8/a><http://10.0.0.1:8/b>", self), -1);
 }
 
 TEST(Sids, RandomVersionFourUuids)

@@ -62,7 +62,9 @@ TEST(ParseUrl, SplitsTheUrlForms)
         {"file", "file:///c:/dev/desc.xml", 0, "file", "0.0.0.0", 0, "/desc.xml"},
         {"file backslash", "file://c:\\dev\\desc.xml", 0, "file", "0.0.0.0", 0, "\\desc.xml"},
         {"query kept", "http://1.2.3.4:8/a/b?c=d", 0, "http", "1.2.3.4", 8, "/a/b?c=d"},
-        {"localhost", "http://localhost:1/", 0, "http", "127.0.0.1", 1, "/"},
+        // Names are never looked up, not even the local host's.
+        {"a name", "http://localhost:1/", -1, "http", "0.0.0.0", 1, "/"},
+        {"user information", "http://1.2.3.4@5.6.7.8/", QN_ERR_ARG, "http", "0.0.0.0", 80, ""},
     };
     for (const UrlCase &c : cases) {
         char scheme[16], path[64];

@@ -8,11 +8,17 @@
 
 namespace qntest {
 
-RawConn::RawConn(const char *addr, uint16_t port)
+RawConn::RawConn(const char *addr, uint16_t port, const char *from)
 {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         return;
+    if (from != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &local.sin_addr);
+        (void)bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local);
+    }
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
@@ -57,9 +63,9 @@ std::string RawConn::readAll(int waitMs)
     return out;
 }
 
-std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs)
+std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs, const char *from)
 {
-    RawConn conn(addr, port);
+    RawConn conn(addr, port, from);
     if (!conn.connected() || !conn.send(request))
         return {};
     return conn.readAll(waitMs);

@@ -10,7 +10,8 @@ namespace qntest {
 // A connected TCP socket that closes itself.
 class RawConn {
 public:
-    RawConn(const char *addr, uint16_t port);
+    // from: the local address to connect from (any when absent).
+    RawConn(const char *addr, uint16_t port, const char *from = nullptr);
     ~RawConn();
     RawConn(const RawConn &) = delete;
     RawConn &operator=(const RawConn &) = delete;
@@ -25,8 +26,10 @@ private:
     int fd_ = -1;
 };
 
-// Sends one request and returns everything the server answers.
-std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs = 3000);
+// Sends one request (from the local address `from`, any when absent) and
+// returns everything the server answers.
+std::string exchange(const char *addr, uint16_t port, const std::string &request, int waitMs = 3000,
+                     const char *from = nullptr);
 
 // A free TCP port on the loopback interface (bound and released).
 uint16_t freePort();
