@@ -1,5 +1,8 @@
 # The two commands of the README:
-#   make run    installs what is missing, builds, runs the program
+#   make run    installs what is missing, builds, runs Lumivar: its window
+#               on this machine's network when there is a display, else
+#               its model (lumivar-headless) in a private network with an
+#               example light and a media server
 #   make test   installs what is missing, builds and runs every test in a
 #               normal and in an ASan+UBSan build, then short fuzz runs
 BUILD ?= build
@@ -18,8 +21,14 @@ build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Lumivar keeps Zentrova.ini and log.txt in its working directory.
+LUMIVAR_HOME ?= $(BUILD)/lumivar-home
 run: build
-	tools/demo-run $(BUILD)
+	@if [ -n "$${DISPLAY:-}$${WAYLAND_DISPLAY:-}" ] && [ -x $(BUILD)/explorer/ui/lumivar ]; then \
+	  mkdir -p $(LUMIVAR_HOME) && cd $(LUMIVAR_HOME) && exec $(abspath $(BUILD))/explorer/ui/lumivar; \
+	else \
+	  tools/lumivar-demo $(BUILD); \
+	fi
 
 test-normal: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
