@@ -25,22 +25,22 @@ std::vector<ArgumentItem> argumentItemsOf(const TreeNode &action)
     return items;
 }
 
-std::optional<std::vector<ArgumentSpec>> argumentSpecsOf(QN_ENTITY entity, const std::string &serviceType,
+std::optional<std::vector<ActionArgument>> actionArgumentsOf(QN_ENTITY entity, const std::string &serviceType,
                                                          const std::string &action)
 {
     auto record = std::make_unique<QNApiAction>();
     copyBounded(record->action, sizeof record->action, action);
     if (qnGetActionArgVars(entity, serviceType.c_str(), record.get()) != QN_OK)
         return std::nullopt;
-    std::vector<ArgumentSpec> specs;
+    std::vector<ActionArgument> arguments;
     for (int i = 0; i < record->argNum && i < QN_ARG_MAX_NUM; ++i)
-        specs.push_back({record->argNV[i].name, record->argDirection[i], record->argNV[i].val});
-    return specs;
+        arguments.push_back({record->argNV[i].name, record->argDirection[i], record->argNV[i].val});
+    return arguments;
 }
 
-const ArgumentSpec *specNamed(const std::vector<ArgumentSpec> &specs, const std::string &name)
+const ActionArgument *argumentNamed(const std::vector<ActionArgument> &arguments, const std::string &name)
 {
-    for (const auto &s : specs)
+    for (const auto &s : arguments)
         if (s.name == name)
             return &s;
     return nullptr;
@@ -56,12 +56,12 @@ void typeEntry(SetValueDialog::Entry &entry, QN_ENTITY entity, const std::string
         describeVariable(entry, *info);
 }
 
-SetValueDialog::Entry typedEntry(QN_ENTITY entity, const std::string &serviceType, const ArgumentSpec &spec)
+SetValueDialog::Entry typedEntry(QN_ENTITY entity, const std::string &serviceType, const ActionArgument &argument)
 {
     SetValueDialog::Entry entry;
-    entry.name = spec.name;
-    entry.direction = spec.direction;
-    typeEntry(entry, entity, serviceType, spec.relatedVariable);
+    entry.name = argument.name;
+    entry.direction = argument.direction;
+    typeEntry(entry, entity, serviceType, argument.relatedVariable);
     return entry;
 }
 

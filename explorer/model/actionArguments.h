@@ -26,7 +26,7 @@ struct ArgumentItem {
 [[nodiscard]] std::vector<ArgumentItem> argumentItemsOf(const TreeNode &action);
 
 // An argument as the service's SCPD defines it.
-struct ArgumentSpec {
+struct ActionArgument {
     std::string name;
     int32_t direction = AD_UNKNOWN;
     std::string relatedVariable; // "" when the SCPD names none
@@ -36,16 +36,16 @@ struct ArgumentSpec {
 // description, in SCPD order; none when the stack does not know the action.
 // Copying queries: no lock is needed, and none may be held that the
 // server thread waits for.
-[[nodiscard]] std::optional<std::vector<ArgumentSpec>> argumentSpecsOf(QN_ENTITY entity, const std::string &serviceType,
+[[nodiscard]] std::optional<std::vector<ActionArgument>> actionArgumentsOf(QN_ENTITY entity, const std::string &serviceType,
                                                                        const std::string &action);
 
-// The spec named name, or null.
-[[nodiscard]] const ArgumentSpec *specNamed(const std::vector<ArgumentSpec> &specs, const std::string &name);
+// The argument named name, or null.
+[[nodiscard]] const ActionArgument *argumentNamed(const std::vector<ActionArgument> &arguments, const std::string &name);
 
-// A dialog entry for spec, typed from its related state variable (untyped
+// A dialog entry for argument, typed from its related state variable (untyped
 // when the variable is unknown).
 [[nodiscard]] SetValueDialog::Entry typedEntry(QN_ENTITY entity, const std::string &serviceType,
-                                               const ArgumentSpec &spec);
+                                               const ActionArgument &argument);
 // Types entry from the state variable variable of the service.
 void typeEntry(SetValueDialog::Entry &entry, QN_ENTITY entity, const std::string &serviceType,
                const std::string &variable);

@@ -110,8 +110,8 @@ InfoRows DeviceOperations::executeAction(uint64_t selectedId)
         prompts_.messageBox(kSelectActionFirst);
         return {};
     }
-    std::optional<std::vector<ArgumentSpec>> specs = argumentSpecsOf(ctx.entity, ctx.service, ctx.action);
-    if (!specs) {
+    std::optional<std::vector<ActionArgument>> arguments = actionArgumentsOf(ctx.entity, ctx.service, ctx.action);
+    if (!arguments) {
         prompts_.messageBox("Could not get arguments of action \"" + ctx.action + "\"!");
         return {};
     }
@@ -121,8 +121,8 @@ InfoRows DeviceOperations::executeAction(uint64_t selectedId)
     // Directions are matched by name, not by position, so that an in
     // argument listed after an out argument is still sent.
     for (const ArgumentItem &item : items) {
-        const ArgumentSpec *spec = specNamed(*specs, item.name);
-        if (spec == nullptr || (spec->direction != AD_IN && spec->direction != AD_INOUT))
+        const ActionArgument *argument = argumentNamed(*arguments, item.name);
+        if (argument == nullptr || (argument->direction != AD_IN && argument->direction != AD_INOUT))
             continue;
         std::optional<std::string> refusal;
         if (k == QN_ARG_MAX_NUM)
@@ -132,13 +132,13 @@ InfoRows DeviceOperations::executeAction(uint64_t selectedId)
         else if (item.value.size() > kArgValueMaxLen)
             refusal = tooLongText(item.name);
         else
-            refusal = checkValue(typedEntry(ctx.entity, ctx.service, *spec), item.value);
+            refusal = checkValue(typedEntry(ctx.entity, ctx.service, *argument), item.value);
         if (refusal) {
             prompts_.messageBox(*refusal);
             return {};
         }
         qnSetNVNameVal(&record->argNV[k], item.name.c_str(), item.value.c_str());
-        record->argDirection[k] = spec->direction;
+        record->argDirection[k] = argument->direction;
         ++k;
     }
     record->argNum = static_cast<uint16_t>(k);

@@ -39,8 +39,8 @@ void DeviceOperations::setActionValues(const SelectionContext &ctx)
         if (const TreeNode *action = tree.findById(ctx.actionNodeId))
             items = argumentItemsOf(*action);
     });
-    std::optional<std::vector<ArgumentSpec>> specs = argumentSpecsOf(ctx.entity, ctx.service, ctx.action);
-    if (!specs) {
+    std::optional<std::vector<ActionArgument>> arguments = actionArgumentsOf(ctx.entity, ctx.service, ctx.action);
+    if (!arguments) {
         prompts_.messageBox("Could not get arguments of action \"" + ctx.action + "\"!");
         return;
     }
@@ -53,12 +53,12 @@ void DeviceOperations::setActionValues(const SelectionContext &ctx)
     dialog.title = kSetValueForArgumentTitle;
     dialog.actionName = ctx.action;
     for (const ArgumentItem &item : items) {
-        const ArgumentSpec *spec = specNamed(*specs, item.name);
+        const ActionArgument *argument = argumentNamed(*arguments, item.name);
         SetValueDialog::Entry entry =
-            spec != nullptr ? typedEntry(ctx.entity, ctx.service, *spec) : SetValueDialog::Entry{item.name};
+            argument != nullptr ? typedEntry(ctx.entity, ctx.service, *argument) : SetValueDialog::Entry{item.name};
         entry.value = item.value;
         entry.hadValue = item.hasValue;
-        entry.editable = spec != nullptr && isEditable(spec->direction, ctx.rootKind);
+        entry.editable = argument != nullptr && isEditable(argument->direction, ctx.rootKind);
         if (item.id == ctx.selectedId || (item.valueId != 0 && item.valueId == ctx.selectedId))
             dialog.selected = static_cast<int>(dialog.entries.size());
         dialog.entries.push_back(std::move(entry));

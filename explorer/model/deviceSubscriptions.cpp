@@ -4,6 +4,8 @@
 
 #include "text.h"
 
+#include <utility>
+
 namespace lumivar {
 
 namespace {
@@ -46,6 +48,17 @@ void showSid(DeviceTree &tree, uint64_t serviceNodeId, QN_ENTITY entity, const s
     tree.notify({TreeNotification::NODE_CHANGED, item->id, ""});
 }
 
+// The selection's context and the SID its service item shows, read in one go.
+std::pair<SelectionContext, std::string> selectedService(const DeviceExplorer &explorer, uint64_t selectedId)
+{
+    std::pair<SelectionContext, std::string> out;
+    explorer.readTree([&](const DeviceTree &tree) {
+        out.first = selectionContextOf(tree, selectedId);
+        out.second = sidOf(tree, out.first.serviceNodeId);
+    });
+    return out;
+}
+
 InfoRows subscriptionRows(const char *title, bool ok, const std::string &service, const std::string &sid)
 {
     InfoRows rows = valuesLayout();
@@ -75,12 +88,9 @@ bool DeviceOperations::stopWithoutService(const SelectionContext &ctx)
 
 InfoRows DeviceOperations::subscribe(uint64_t selectedId, bool on)
 {
-    SelectionContext ctx;
-    std::string sid;
-    explorer_.readTree([&](const DeviceTree &tree) {
-        ctx = selectionContextOf(tree, selectedId);
-        sid = sidOf(tree, ctx.serviceNodeId);
-    });
+    auto selected = selectedService(explorer_, selectedId);
+    const SelectionContext &ctx = selected.first;
+    std::string &sid = selected.second;
     if (stopWithoutService(ctx))
         return {};
     const char *title = on ? "Subscription" : "Unsubscription";
@@ -109,12 +119,9 @@ InfoRows DeviceOperations::subscribe(uint64_t selectedId, bool on)
 
 InfoRows DeviceOperations::showSubscription(uint64_t selectedId)
 {
-    SelectionContext ctx;
-    std::string sid;
-    explorer_.readTree([&](const DeviceTree &tree) {
-        ctx = selectionContextOf(tree, selectedId);
-        sid = sidOf(tree, ctx.serviceNodeId);
-    });
+    auto selected = selectedService(explorer_, selectedId);
+    const SelectionContext &ctx = selected.first;
+    std::string &sid = selected.second;
     if (stopWithoutService(ctx))
         return {};
     return subscriptionRows("Subscription", !sid.empty(), ctx.service, sid);

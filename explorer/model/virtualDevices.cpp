@@ -107,14 +107,12 @@ bool VirtualDevices::loadXmlFile(const std::string &path)
         ModelLock stack;
         QN_DEVICE device = qnAddDevice(&s);
         if (device != QN_INVALID_DEVICE) {
-            DeviceRecord record;
-            record.entity = device;
-            record.owner = QN_INVALID_DEVICE;
-            record.location = location;
-            record.active = false;
-            record.isVirtual = false;
-            record.filtered = false;
-            record.lastChecked = tickSeconds();
+            // Loaded files are neither active nor virtual until they run.
+            DeviceRecord record{.entity = device,
+                                .owner = QN_INVALID_DEVICE,
+                                .location = location,
+                                .active = false,
+                                .lastChecked = tickSeconds()};
             explorer_.storeDevice(record);
             return true;
         }

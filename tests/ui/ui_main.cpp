@@ -2,26 +2,11 @@
 // display needed), one QApplication for all tests. Built with
 // QN_UI_TEST_NET the program first moves into a private network namespace,
 // before Qt starts any thread, and skips its tests where none can be made.
-#include "netns.h"
+#include "privateNetworkEnv.h"
 
 #include <QApplication>
 
 #include <gtest/gtest.h>
-
-#include <string>
-
-namespace {
-
-class NoPrivateNetwork : public testing::Environment {
-public:
-    explicit NoPrivateNetwork(std::string why) : why_(std::move(why)) {}
-    void SetUp() override { GTEST_SKIP() << "no private network namespace: " << why_; }
-
-private:
-    std::string why_;
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -29,9 +14,7 @@ int main(int argc, char **argv)
     if (testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
 #ifdef QN_UI_TEST_NET
-    std::string why;
-    if (!qntest::enterPrivateNetwork(&why))
-        testing::AddGlobalTestEnvironment(new NoPrivateNetwork(why));
+    qntest::enterPrivateNetworkOrSkipAll();
 #endif
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
