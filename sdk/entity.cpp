@@ -2,6 +2,8 @@
 // the stack; change, remove and look up entities.
 #include "entity.h"
 
+#include "download.h"
+#include "gena.h"
 #include "log.h"
 #include "roles.h"
 #include "ssdp.h"
@@ -212,6 +214,7 @@ extern "C" QN_RET qnSdkClean(void)
         else if (slot != nullptr && slot->kind == EK_CTRL_POINT)
             qnRemoveCtrlPoint(i);
     }
+    genaDropQueued();
     serverReset();
     return QN_OK;
 }
@@ -279,6 +282,7 @@ extern "C" QN_RET qnRemoveCtrlPoint(QN_CONTROL_POINT cp)
         return found != nullptr ? found->kind : EK_FREE;
     EntitySlot &slot = *found;
     qnChangeEntityState(cp, ES_STOPPED);
+    downloadForget(cp);
     releaseModel(&slot);
     unregisterRoles(slot);
     detachFromParent(slot);

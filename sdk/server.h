@@ -1,6 +1,7 @@
 // The server: one record with the socket table, the handler table and the
-// timer table, and the loop that reads one message at a time, hands it to
-// the handler that takes it and runs the timed tasks.
+// timer table, and the loop (serverLoop.cpp) that reads every socket
+// without waiting on any peer, hands each complete message to the handler
+// that takes it and runs the timed tasks.
 #pragma once
 
 #include "http.h"
@@ -20,7 +21,13 @@ struct MsgHandler {
     void *priv;
     int32_t state;    // ES_STOPPED, ES_RUNNING, ES_PAUSED
     int32_t yields;   // nonzero: a later handler that also matches takes the message
+    // The request methods the role takes on a TCP socket, one bit per
+    // HttpMethod (methodBit); 0: any. A request with a method that no role
+    // of its socket takes is answered 405 before any role sees it.
+    uint32_t methods;
 };
+
+constexpr uint32_t methodBit(int method) { return 1u << method; }
 
 enum ServerState : int32_t {
     SS_STOPPED = 0,
@@ -48,13 +55,23 @@ bool timerArmed(const MsgHandler *handler, TimerTask task);
 void timerCancel(const MsgHandler *handler);
 void timerEnable(bool enabled);
 
-// Reads and parses the next message; nullptr when none is there.
-HttpMsg *readNextMsg();
 MsgHandler *findHandler(HttpMsg *msg);
 // Runs until the server is stopped. QN_ERR_SOCK when a socket cannot be opened at start.
 int serverLoop();
-// One pass of the loop body (tests and the loop itself).
-void serverStep();
+// Wakes the loop from its wait (work was queued for it, or the run state
+// changed). Any thread.
+void serverWake();
+// Work the loop does a piece of on every pass, under the stack lock, so
+// that no single step holds the lock for long (the SSDP messages that
+// waited for a control point's download, one at a time). A task returns
+// true while more is left; the loop then does not wait before its next
+// pass. Adding a task twice keeps it once.
+using PassTask = bool (*)();
+void serverAddPassTask(PassTask task);
+
+// The accepted connection whose request the loop is dispatching (0 when
+// none): work that must wait until its answer has gone out names it.
+uint64_t servingConn();
 
 // The stack's one lock. The server thread holds it while it dispatches a
 // message or runs a timer task; API calls take it. Recursive, because
