@@ -277,10 +277,10 @@ bool registerDevice(EntitySlot &slot)
     bool ok = registerRole(slot, DR_SSDP, {ssdpMatch, ssdpHandle, kRoleDevice}, listener, slot.universal);
     if (slot.universal)
         return ok;
-    ok = ok && registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice, kSoapMethods}, tcpServerRecord(s.ipAddr, s.soapPort),
-                            false);
-    ok = ok && registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice, kGenaMethods}, tcpServerRecord(s.ipAddr, s.soapPort),
-                            false);
+    ok = ok && registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice, kSoapMethods},
+                            tcpServerRecord(s.ipAddr, s.soapPort), false);
+    ok = ok && registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice, kGenaMethods},
+                            tcpServerRecord(s.ipAddr, s.soapPort), false);
     if (s.noFileService == 0)
         ok = ok && registerRole(slot, DR_FILE, {fileServiceMatch, fileServiceHandle, kRoleDevice, kFileMethods},
                                 tcpServerRecord(s.ipAddr, s.httpPort), false);

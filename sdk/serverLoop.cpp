@@ -288,8 +288,10 @@ void connTurn(ServerConn &conn)
         ReadTurn turn = connRead(conn);
         if (turn == ReadTurn::Complete)
             serveRequest(conn);
-        else if (turn == ReadTurn::Refused)
+        else if (turn == ReadTurn::Refused) {
+            ConsoleDeferral kept; // a flood of bad requests stays within the console's budget
             logRequest(" refused, bad request: ", conn.in.data(), conn.used);
+        }
         if (conn.phase == ConnPhase::Writing && connWrite(conn))
             refill(conn);
         break;

@@ -304,6 +304,22 @@ TEST_F(AttackLoop, RequestsOutOfBoundsAreRefusedAndClosed)
     expectWhole("after the requests out of bounds");
 }
 
+// A refused request is logged as a short, escaped start of it: the bytes
+// a peer sent never reach the console as they are.
+TEST_F(AttackLoop, RefusedRequestsAreLoggedShortAndEscaped)
+{
+    clearConsole();
+    const std::string hostile = "GET /\x1b[2J" + std::string(5000, 'z') + " HTTP/1.1\r\nHost: a\x01\r\n\r\n";
+    for (int i = 0; i < 20; ++i)
+        (void)exchange("127.0.0.1", port_, hostile, 1000);
+    ASSERT_TRUE(waitForConsole(" refused, bad request: "));
+    std::string text = console();
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find(std::string(100, 'z')), std::string::npos) << "the whole request was logged";
+    EXPECT_NE(text.find("GET /\\x1b[2Jzzz"), std::string::npos) << text.substr(0, 300);
+    expectWhole("after the logged refusals");
+}
+
 TEST_F(AttackLoop, HeadAndASecondRequestInTheSameSegment)
 {
     std::string whole = get("/BinaryLight.xml");
