@@ -27,6 +27,7 @@ struct KeptLines {
     uint32_t dropped = 0; // beyond kConsoleDeferMax
 };
 thread_local KeptLines *kept = nullptr;
+thread_local bool keeping = false; // a ConsoleDeferral lives on this thread
 
 // The budget of kept lines written per second, for every thread.
 std::mutex budgetLock;
@@ -161,7 +162,10 @@ void consolePrint(const char *format, ...)
     }
     va_end(again);
     va_end(ap);
-    if (kept != nullptr) {
+    if (keeping) {
+        // Allocated at the first line: most steps of the loop say nothing.
+        if (kept == nullptr)
+            kept = new KeptLines;
         size_t length = std::strlen(text);
         if (kept->bytes + length > kConsoleDeferMax) {
             ++kept->dropped;
@@ -174,10 +178,9 @@ void consolePrint(const char *format, ...)
     writeConsole(text);
 }
 
-ConsoleDeferral::ConsoleDeferral() : outer_(kept == nullptr)
+ConsoleDeferral::ConsoleDeferral() : outer_(!keeping)
 {
-    if (outer_)
-        kept = new KeptLines;
+    keeping = true;
 }
 
 ConsoleDeferral::~ConsoleDeferral()
@@ -187,6 +190,7 @@ ConsoleDeferral::~ConsoleDeferral()
     flush();
     delete kept;
     kept = nullptr;
+    keeping = false;
 }
 
 void ConsoleDeferral::flush()

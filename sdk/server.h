@@ -70,7 +70,9 @@ using PassTask = bool (*)();
 void serverAddPassTask(PassTask task);
 
 // The accepted connection whose request the loop is dispatching (0 when
-// none): work that must wait until its answer has gone out names it.
+// none): work that must wait until its answer has gone out names it. The
+// connection then stays open after the answer until the peer has closed
+// its side (at most kLingerWaitMs), so that the work follows the answer.
 uint64_t servingConn();
 
 // The stack's one lock. The server thread holds it while it dispatches a

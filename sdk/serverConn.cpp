@@ -18,6 +18,9 @@ namespace {
 // thousand idle connections cost little.
 constexpr size_t kFirstInSize = 4096;
 constexpr size_t kInRoom = kMsgBufSize - 1;
+// Spare connections kept, and the largest buffers they keep.
+constexpr size_t kMaxSpare = 32;
+constexpr size_t kSpareBufferMax = 16 * 1024;
 
 int msUntil(ConnClock::time_point now, ConnClock::time_point when)
 {
@@ -93,7 +96,13 @@ ServerConn *ConnTable::add(int fd, int slot, int listenFd, const sockaddr_in &pe
 {
     if (live() >= static_cast<size_t>(kMaxConnections))
         (void)evictOldestReading();
-    auto conn = std::make_unique<ServerConn>();
+    std::unique_ptr<ServerConn> conn;
+    if (!spare_.empty()) {
+        conn = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        conn = std::make_unique<ServerConn>();
+    }
     conn->id = nextId_++;
     conn->fd = fd;
     conn->slot = slot;
@@ -101,6 +110,9 @@ ServerConn *ConnTable::add(int fd, int slot, int listenFd, const sockaddr_in &pe
     conn->peer = peer;
     conn->phase = ConnPhase::Reading;
     conn->used = 0;
+    conn->out.bytes.clear();
+    conn->out.sent = 0;
+    conn->out.headOnly = conn->out.headDone = conn->out.overflow = conn->out.linger = false;
     conn->frame = RequestFrame{FrameState::Incomplete, 0, kHttpNpos, 0, false};
     conn->accepted = ConnClock::now();
     conn->deadline = conn->accepted + std::chrono::milliseconds(kFirstByteWaitMs);
@@ -145,7 +157,17 @@ void ConnTable::closeAll()
 
 void ConnTable::sweep()
 {
-    std::erase_if(conns_, [](const std::unique_ptr<ServerConn> &c) { return c->phase == ConnPhase::Closed; });
+    for (auto &c : conns_) {
+        if (c->phase != ConnPhase::Closed || spare_.size() >= kMaxSpare)
+            continue;
+        if (c->in.capacity() > kSpareBufferMax)
+            std::vector<char>().swap(c->in);
+        if (c->out.bytes.capacity() > kSpareBufferMax)
+            std::string().swap(c->out.bytes);
+        spare_.push_back(std::move(c));
+    }
+    std::erase_if(conns_,
+                  [](const std::unique_ptr<ServerConn> &c) { return c == nullptr || c->phase == ConnPhase::Closed; });
 }
 
 int ConnTable::msToNextDeadline(ConnClock::time_point now, int cap) const
@@ -231,14 +253,22 @@ bool connWrite(ServerConn &conn)
     }
     if (conn.out.refill.more != nullptr)
         return pending < kRefillBelow;
-    if (pending == 0) {
-        // Our side is done; the peer closes its own once it has read the
-        // answer. Closing at once could reset a connection whose peer still
-        // sends, and destroy the answer on its way.
-        shutdown(conn.fd, SHUT_WR);
-        conn.phase = ConnPhase::Lingering;
-        conn.deadline = ConnClock::now() + std::chrono::milliseconds(kLingerWaitMs);
+    if (pending > 0)
+        return false;
+    // Our side is done. With nothing left to read the connection closes at
+    // once (the answer still goes out, then our end). A peer that still
+    // sends is waited for until it closes its own side: closing on unread
+    // bytes would reset the connection and could destroy the answer on its
+    // way. So is a peer whose close something waits for (out.linger).
+    char next;
+    ssize_t n = recv(conn.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (!conn.out.linger && n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        connClose(conn);
+        return false;
     }
+    shutdown(conn.fd, SHUT_WR);
+    conn.phase = ConnPhase::Lingering;
+    conn.deadline = ConnClock::now() + std::chrono::milliseconds(kLingerWaitMs);
     return false;
 }
 

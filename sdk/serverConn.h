@@ -40,6 +40,7 @@ struct ConnOutput {
     bool headOnly = false;  // a HEAD request: only the head is sent
     bool headDone = false;  // headOnly: the head's empty line was seen
     bool overflow = false;  // more was written than an answer may hold
+    bool linger = false;    // after the answer, wait for the peer to close (something waits for that)
     ConnRefill refill{};
 };
 
@@ -114,6 +115,9 @@ public:
 
 private:
     std::vector<std::unique_ptr<ServerConn>> conns_;
+    // Closed connections kept for reuse with their buffers: a connection
+    // per request would otherwise grow and shrink the heap each time.
+    std::vector<std::unique_ptr<ServerConn>> spare_;
     uint64_t nextId_ = 1;
 };
 

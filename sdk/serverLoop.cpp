@@ -53,7 +53,8 @@ using Clock = ServerClock;
 
 std::mutex wakeLock;
 int wakeFd = -1;
-std::atomic<uint64_t> serving{0};
+// The connection being dispatched, on the loop's thread (others see none).
+thread_local ServerConn *servingNow = nullptr;
 constexpr int kMaxPassTasks = 4;
 PassTask passTasks[kMaxPassTasks]; // under the stack lock
 
@@ -74,6 +75,7 @@ struct Loop {
     std::vector<size_t> ready;
     size_t turn = 0;
     bool moreWork = false; // a pass task has more to do: do not wait
+    std::vector<ServerConn *> fresh; // accepted in the current turn
     Clock::time_point restUntil[kMaxSockets]{};
 };
 
@@ -245,9 +247,9 @@ void serveRequest(ServerConn &conn)
         return;
     sock->workFd = conn.fd;
     sock->out = &conn.out;
-    serving.store(conn.id);
+    servingNow = &conn;
     dispatch(msg);
-    serving.store(0);
+    servingNow = nullptr;
     // The application may have removed the socket's last role: the slot is
     // then cleared (or another socket's) and must not be touched.
     if (slotInUse(conn.slot) && rec.sockets[conn.slot].sock.out == &conn.out) {
@@ -270,9 +272,9 @@ void refill(ServerConn &conn)
     }
     sock->workFd = conn.fd;
     sock->out = &conn.out;
-    serving.store(conn.id);
+    servingNow = &conn;
     bool more = conn.out.refill.more(conn.out.refill.state, sock);
-    serving.store(0);
+    servingNow = nullptr;
     if (slotInUse(conn.slot) && rec.sockets[conn.slot].sock.out == &conn.out) {
         rec.sockets[conn.slot].sock.out = nullptr;
         rec.sockets[conn.slot].sock.workFd = 0;
@@ -313,7 +315,9 @@ bool outOfDescriptors(int err)
     return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
 }
 
-void acceptBatch(Loop &loop, int slot, int fd)
+// Accepts what waits on a listener; the new connections are returned in
+// fresh (their requests have often arrived with them).
+void acceptBatch(Loop &loop, int slot, int fd, std::vector<ServerConn *> &fresh)
 {
     std::lock_guard guard(stackLock());
     QNServer &rec = serverRecord();
@@ -335,8 +339,9 @@ void acceptBatch(Loop &loop, int slot, int fd)
         if (conn < 0)
             return;
         conn = sockAvoidZero(conn);
-        if (conn > 0)
-            (void)loop.conns.add(conn, slot, fd, peer);
+        ServerConn *added = conn > 0 ? loop.conns.add(conn, slot, fd, peer) : nullptr;
+        if (added != nullptr)
+            fresh.push_back(added);
     }
 }
 
@@ -419,7 +424,15 @@ void serveItem(Loop &loop, const Item &item, const pollfd &p)
 {
     switch (item.kind) {
     case ItemKind::Wake: drainWake(p.fd); break;
-    case ItemKind::Listener: acceptBatch(loop, item.slot, p.fd); break;
+    case ItemKind::Listener: {
+        std::vector<ServerConn *> &fresh = loop.fresh;
+        fresh.clear();
+        acceptBatch(loop, item.slot, p.fd, fresh);
+        // A first read at once saves a pass of the loop for each request.
+        for (ServerConn *conn : fresh)
+            connTurn(*conn);
+        break;
+    }
     case ItemKind::Datagram: readDatagrams(item.slot, p.fd); break;
     case ItemKind::Conn: connTurn(*item.conn); break;
     case ItemKind::Exchange: exchangeTurn(p); break;
@@ -522,7 +535,12 @@ void serverAddPassTask(PassTask task)
 
 uint64_t servingConn()
 {
-    return serving.load();
+    // Whoever asks waits for the connection's end: it must not close
+    // before the peer has read the answer and closed its side.
+    if (servingNow == nullptr)
+        return 0;
+    servingNow->out.linger = true;
+    return servingNow->id;
 }
 
 int serverLoop()
