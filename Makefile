@@ -40,7 +40,7 @@ test-asan: deps
 
 # ThreadSanitizer over the programs that drive the stack from several
 # threads while the server thread runs.
-TSAN_TESTS ?= entity_nettest server_nettest soap_nettest gena_nettest modelLock_nettest deviceExplorer_nettest eventTable_test headless_nettest virtualDevices_nettest controlPointMonitor_nettest deviceOperations_nettest attackProtocol_nettest
+TSAN_TESTS ?= entity_nettest server_nettest soap_nettest gena_nettest modelLock_nettest deviceExplorer_nettest eventTable_test headless_nettest virtualDevices_nettest controlPointMonitor_nettest deviceOperations_nettest attackProtocol_nettest attackLoop_nettest
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQN_SANITIZE=thread -DQN_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)

@@ -69,6 +69,13 @@ void BM_AddToAlive(benchmark::State &state)
     }
 }
 
+std::atomic<bool> described{false};
+int noteDescribed(EntitySlot *, const HeardAlive &)
+{
+    described = true;
+    return 0;
+}
+
 void BM_DescribeMinidlna(benchmark::State &state)
 {
     pid_t server = fork();
@@ -84,15 +91,25 @@ void BM_DescribeMinidlna(benchmark::State &state)
     QN_CONTROL_POINT cp = qnAddCtrlPoint(&s, QN_INVALID_CONTROL_POINT);
     qnChangeEntityState(cp, ES_RUNNING);
     for (auto _ : state) {
+        described = false;
+        {
+            std::lock_guard guard(stackLock());
+            EntitySlot *slot = entityAt(cp);
+            if (slot->desc == nullptr)
+                slot->desc = new QNRootDesc{};
+            freeDesc(slot->desc);
+            HeardAlive heard{};
+            copyBounded(heard.location, sizeof heard.location, "http://127.0.0.1:8200/rootDesc.xml");
+            inet_pton(AF_INET, "127.0.0.1", &heard.addr);
+            heard.port = htons(8200);
+            downloadStart(slot, heard, true, noteDescribed);
+        }
+        // The loop fetches the description and its SCPDs.
+        while (!described)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         std::lock_guard guard(stackLock());
         EntitySlot *slot = entityAt(cp);
-        if (slot->desc == nullptr)
-            slot->desc = new QNRootDesc{};
-        freeDesc(slot->desc);
-        inet_pton(AF_INET, "127.0.0.1", &slot->desc->hostAddr);
-        slot->desc->hostPort = htons(8200);
-        if (downloadDescription(slot, "http://127.0.0.1:8200/rootDesc.xml", true) != 0 ||
-            slot->desc->device.serviceCount != 3 || slot->desc->device.services[2]->scpd == nullptr)
+        if (slot->desc->device.serviceCount != 3 || slot->desc->device.services[2]->scpd == nullptr)
             state.SkipWithError("minidlna not described");
     }
     qnSdkClean();

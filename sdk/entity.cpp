@@ -2,6 +2,7 @@
 // the stack; change, remove and look up entities.
 #include "entity.h"
 
+#include "download.h"
 #include "gena.h"
 #include "ifaceTable.h"
 #include "localAddr.h"
@@ -238,6 +239,7 @@ extern "C" QN_RET qnSdkClean(void)
     }
     ssdpPaceReset();
     genaForgetHeldEvents();
+    genaDropQueued();
     serverReset();
     return QN_OK;
 }
@@ -316,6 +318,7 @@ extern "C" QN_RET qnRemoveCtrlPoint(QN_CONTROL_POINT cp)
         return found != nullptr ? found->kind : EK_FREE;
     EntitySlot &slot = *found;
     qnChangeEntityState(cp, ES_STOPPED);
+    downloadForget(cp);
     releaseModel(&slot);
     unregisterRoles(slot);
     detachFromParent(slot);

@@ -232,7 +232,13 @@ struct RoleSpec {
     int (*match)(MsgHandler *);
     int (*handle)(MsgHandler *);
     uint32_t role;
+    uint32_t methods = 0; // on a TCP socket: the request methods the role takes
 };
+
+constexpr uint32_t kSoapMethods = methodBit(HM_POST) | methodBit(HM_MPOST);
+constexpr uint32_t kGenaMethods = methodBit(HM_SUBSCRIBE) | methodBit(HM_UNSUBSCRIBE);
+constexpr uint32_t kFileMethods = methodBit(HM_GET) | methodBit(HM_HEAD);
+constexpr uint32_t kEventMethods = methodBit(HM_NOTIFY);
 
 bool registerRole(EntitySlot &slot, int index, const RoleSpec &spec, const SockInfo &wanted, bool yields)
 {
@@ -247,6 +253,7 @@ bool registerRole(EntitySlot &slot, int index, const RoleSpec &spec, const SockI
     h.priv = &slot.roles[index];
     h.state = ES_STOPPED;
     h.yields = yields ? 1 : 0;
+    h.methods = spec.methods;
     slot.registered[index] = regHandler(&h) == 0;
     return slot.registered[index];
 }
@@ -270,12 +277,12 @@ bool registerDevice(EntitySlot &slot)
     bool ok = registerRole(slot, DR_SSDP, {ssdpMatch, ssdpHandle, kRoleDevice}, listener, slot.universal);
     if (slot.universal)
         return ok;
-    ok = ok && registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort),
-                            false);
-    ok = ok && registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice}, tcpServerRecord(s.ipAddr, s.soapPort),
-                            false);
+    ok = ok && registerRole(slot, DR_SOAP, {soapMatch, soapHandle, kRoleDevice, kSoapMethods},
+                            tcpServerRecord(s.ipAddr, s.soapPort), false);
+    ok = ok && registerRole(slot, DR_GENA, {genaMatch, genaHandle, kRoleDevice, kGenaMethods},
+                            tcpServerRecord(s.ipAddr, s.soapPort), false);
     if (s.noFileService == 0)
-        ok = ok && registerRole(slot, DR_FILE, {fileServiceMatch, fileServiceHandle, kRoleDevice},
+        ok = ok && registerRole(slot, DR_FILE, {fileServiceMatch, fileServiceHandle, kRoleDevice, kFileMethods},
                                 tcpServerRecord(s.ipAddr, s.httpPort), false);
     return ok && armAdvertisement(&slot.handlers[DR_SSDP]) == 0;
 }
@@ -298,7 +305,7 @@ bool registerCtrlPoint(EntitySlot &slot)
         copyBounded(listener.ifaceAddr, sizeof listener.ifaceAddr, s.ipAddr);
     ok = ok && registerRole(slot, CR_LISTEN, {ssdpMatch, ssdpHandle, kRoleCpListen}, listener, yields);
     ok = ok && registerRole(slot, CR_SOAP, {soapClientMatch, soapClientHandle, kRoleCpSearch}, socketless, yields);
-    ok = ok && registerRole(slot, CR_EVENT, {eventMatch, eventHandle, kRoleCpSearch},
+    ok = ok && registerRole(slot, CR_EVENT, {eventMatch, eventHandle, kRoleCpSearch, kEventMethods},
                             tcpServerRecord(s.ipAddr, s.eventPort), yields);
     ok = ok && registerRole(slot, CR_DOWNLOAD, {downloadMatch, downloadHandle, kRoleCpSearch}, socketless, yields);
     return ok && armSearch(&slot.handlers[CR_SEARCH]) == 0;

@@ -9,6 +9,7 @@
 #include "query.h"
 #include "roles.h"
 #include "scpd.h"
+#include "serverConn.h"
 #include "sock.h"
 #include "text.h"
 
@@ -85,20 +86,10 @@ int sendHead(MsgHandler *handler, int status, const HttpHeader *headers, int cou
     return sockWrite(msg->sock);
 }
 
-// Sends bytes through the connection's buffer, as much as it holds at once.
+// Sends bytes of a body on the connection.
 int sendBody(HttpMsg *msg, const char *data, size_t len)
 {
-    SockInfo *sock = msg->sock;
-    size_t room = msg->doc->size - 1;
-    for (size_t sent = 0; sent < len;) {
-        size_t n = copyBounded(sock->data, room + 1, std::string_view(data + sent, std::min(len - sent, room)));
-        sock->len = static_cast<uint32_t>(n);
-        int ret = sockWrite(sock);
-        if (ret != 0)
-            return ret;
-        sent += n;
-    }
-    return 0;
+    return sockSend(msg->sock, data, len);
 }
 
 void closeConnection(SockInfo *sock)
@@ -176,15 +167,21 @@ bool isDescriptionPath(const EntitySlot *slot, std::string_view target)
 }
 
 // One application file being delivered: the record handed to MT_READ_FILE
-// and what must stay true between the calls.
+// and what must stay true between the calls. A long file is delivered as
+// the peer takes it: once enough waits to be sent, the rest is asked for
+// later, when the server loop calls back (resumed).
 struct UserFile {
     MsgHandler *handler;
     EntitySlot *slot;
     QNMsgHandler app;
+    const QNRootDesc *desc;
     HttpMsg *msg;
     SockInfo *sock;
     char *sockData;
+    bool resumed;
+    int64_t remaining;
     std::unique_ptr<char[]> chunk;
+    char name[QN_VAL_MAX_LEN];
     QNApiFileInfo info;
 };
 
@@ -192,14 +189,18 @@ struct UserFile {
 // call neither the entity nor the connection may be used any more.
 bool stillServing(const UserFile &file)
 {
-    return entityOf(file.handler) == file.slot && file.slot->kind == EK_DEVICE && file.handler->msg == file.msg &&
-           file.sock->data == file.sockData && file.sock->workFd != 0;
+    if (entityOf(file.handler) != file.slot || file.slot->kind != EK_DEVICE || file.sock->workFd == 0)
+        return false;
+    if (file.resumed)
+        return file.slot->desc == file.desc && file.slot->dev.msgHandler == file.app;
+    return file.handler->msg == file.msg && file.sock->data == file.sockData;
 }
 
 // Asks the application for the next piece into a buffer of kFileChunkSize
 // bytes. True when it delivered; bufLen is then cut to the buffer.
 bool askChunk(UserFile &file, bool *gone)
 {
+    file.info.fileName = file.name;
     file.info.buf = file.chunk.get();
     file.info.bufLen = kFileChunkSize;
     int rc = file.app(file.slot->self, MT_READ_FILE, 0, &file.info);
@@ -211,54 +212,81 @@ bool askChunk(UserFile &file, bool *gone)
 }
 
 // Sends the chunks as the application delivers them, never more than the
-// fileSize announced in Content-Length.
-void streamChunks(UserFile &file)
+// fileSize announced in Content-Length. True when more is to come and
+// enough waits to be sent meanwhile.
+bool streamChunks(UserFile &file)
 {
-    int64_t remaining = file.info.fileSize;
     for (;;) {
-        int64_t n = std::min<int64_t>(file.info.bufLen, remaining);
+        int64_t n = std::min<int64_t>(file.info.bufLen, file.remaining);
         if (n > 0) {
             debugPrint(LOG_HTTP_XFER, "Sending file content\r\n", LOG_DETAIL);
-            if (sendBody(file.msg, file.chunk.get(), static_cast<size_t>(n)) != 0)
-                return;
-            remaining -= n;
+            if (sockSend(file.sock, file.chunk.get(), static_cast<size_t>(n)) != 0)
+                return false;
+            file.remaining -= n;
         }
+        file.info.bufLen = 0;
+        // Nothing more for a HEAD request, which gets the head alone.
+        if (file.remaining <= 0 || (file.sock->out != nullptr && connOutputDiscards(file.sock->out)))
+            return false;
+        if (file.sock->out != nullptr && connOutputPending(file.sock->out) >= kRefillBelow)
+            return true;
         bool gone = false;
-        if (remaining <= 0 || !askChunk(file, &gone) || file.info.bufLen == 0)
-            return;
+        if (!askChunk(file, &gone) || file.info.bufLen == 0)
+            return false;
     }
+}
+
+bool resumeFile(void *state, SockInfo *sock)
+{
+    auto *file = static_cast<UserFile *>(state);
+    file->resumed = true;
+    file->sock = sock;
+    return stillServing(*file) && streamChunks(*file);
+}
+
+void releaseFile(void *state)
+{
+    delete static_cast<UserFile *>(state);
 }
 
 int serveUserFile(MsgHandler *handler, EntitySlot *slot, char *target)
 {
-    UserFile file{handler, slot, slot->dev.msgHandler, handler->msg, handler->msg->sock, handler->msg->sock->data,
-                  nullptr, QNApiFileInfo{}};
-    if (file.app == nullptr) {
+    std::unique_ptr<UserFile> file(new (std::nothrow) UserFile{});
+    if (file == nullptr)
+        return sendStatus(handler, 500);
+    *file = UserFile{handler, slot, slot->dev.msgHandler, slot->desc, handler->msg, handler->msg->sock,
+                     handler->msg->sock->data, false, 0, nullptr, {}, QNApiFileInfo{}};
+    if (file->app == nullptr) {
         consolePrint(" internal error\r\n");
         debugPrint(LOG_HTTP_XFER, "Internal error\r\n", LOG_ERROR);
         return sendStatus(handler, 500);
     }
-    file.chunk.reset(new (std::nothrow) char[kFileChunkSize]);
-    if (file.chunk == nullptr)
+    file->chunk.reset(new (std::nothrow) char[kFileChunkSize]);
+    if (file->chunk == nullptr)
         return sendStatus(handler, 500);
     debugPrint(LOG_HTTP_XFER, "Getting file from user\r\n", LOG_DETAIL);
-    file.info.fileName = target;
+    copyBounded(file->name, sizeof file->name, target);
     bool gone = false;
-    bool delivered = askChunk(file, &gone);
+    bool delivered = askChunk(*file, &gone);
     if (gone)
         return 0;
-    if (!delivered || file.info.fileSize <= 0)
+    if (!delivered || file->info.fileSize <= 0)
         return sendStatus(handler, 404);
+    file->remaining = file->info.fileSize;
     const HttpHeader headers[] = {
         header(HH_SERVER, entityServerName(slot)),
         header(HH_CONNECTION, "close"),
-        lengthHeader(static_cast<uint64_t>(file.info.fileSize)),
+        lengthHeader(static_cast<uint64_t>(file->info.fileSize)),
         header(HH_CONTENT_TYPE, "text/html"),
     };
-    if (sendHead(handler, 200, headers, static_cast<int>(std::size(headers))) == 0)
-        streamChunks(file);
-    if (stillServing(file))
-        closeConnection(file.sock);
+    SockInfo *sock = file->sock;
+    bool more = sendHead(handler, 200, headers, static_cast<int>(std::size(headers))) == 0 && streamChunks(*file);
+    if (!stillServing(*file))
+        return 0;
+    // The rest when the peer has taken what waits (the loop keeps the answer).
+    if (more)
+        connOutputRefill(sock->out, ConnRefill{resumeFile, releaseFile, file.release()});
+    closeConnection(sock);
     return 0;
 }
 

@@ -87,11 +87,11 @@ int answerRenewed(MsgHandler *handler, const EntitySlot *slot, const char *sid, 
     return httpSendResponse(handler, 200, headers, 3, nullptr, 0); // the writer adds Server
 }
 
-// Answers a new subscription and waits, briefly, until the subscriber has
-// read the answer and closed its side. A control point that receives the
-// initial event before it knows the SID may drop it (GUPnP does): the
-// event must not overtake the answer. The answer has no length, so the
-// subscriber reads until our end closes and then closes its own.
+// Answers a new subscription. A control point that receives the initial
+// event before it knows the SID may drop it (GUPnP does): the event must
+// not overtake the answer, so it waits until this connection has ended
+// (notifySubscriber). The answer has no length, so the subscriber reads
+// until our end closes and then closes its own.
 int answerSubscribed(MsgHandler *handler, const EntitySlot *slot, const char *sid, uint32_t seconds)
 {
     HttpMsg *msg = handler->msg;
@@ -112,15 +112,6 @@ int answerSubscribed(MsgHandler *handler, const EntitySlot *slot, const char *si
     if (rc == 0) {
         sock->len = doc.len;
         rc = sockWrite(sock);
-    }
-    if (rc == 0 && sock->workFd != 0) {
-        shutdown(sock->workFd, SHUT_WR);
-        pollfd p{sock->workFd, POLLIN, 0};
-        char drain[256];
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerReadWaitMs);
-        while (poll(&p, 1, kAnswerReadWaitMs) > 0 && recv(sock->workFd, drain, sizeof drain, 0) > 0 &&
-               std::chrono::steady_clock::now() < until) {
-        }
     }
     if (sock->workFd != 0)
         sockCloseWork(sock);

@@ -20,6 +20,7 @@ struct Subscription {
     char callbacks[QN_VAL_MAX_LEN];     // the Callback header as it came
     uint32_t seq;                       // sequence number of the next event
     char sid[kSidSize];                 // "uuid:" and a random version 4 UUID
+    uint8_t failures;                   // deliveries failed in a row
 };
 
 inline constexpr uint32_t kNeverExpires = 0xFFFFFFFFu;
@@ -70,15 +71,25 @@ int checkCallbacks(const char *text, uint32_t source);
 // it answered, -1 when the request is not this device's.
 int genaSubscribeRequest(MsgHandler *handler);
 
-// Sends the current values of the service's evented variables (asked from
-// the device's handler) to one subscription: the initial event. 0, or -1
-// when nothing was sent.
+// Queues the current values of the service's evented variables (asked from
+// the device's handler) for one subscription: the initial event. It goes
+// out once the connection being served (servingConn) has ended, so that it
+// never overtakes the answer to the SUBSCRIBE. 0, or -1 when nothing was
+// queued.
 int notifySubscriber(QN_DEVICE device, const char *sid, const QNServDesc *service);
 
 // Drops the events a control point holds for a subscription in flight
 // (qnSdkClean: no handler is called after it).
 void genaForgetHeldEvents();
 
-// Sends a built event body to one subscription with its next sequence
-// number, trying its delivery URLs in order. True when a URL was reached.
-bool deliverEvent(Subscription &sub, const char *body, uint32_t bodyLen);
+// Queues a built event body for one subscription with its next sequence
+// number; the server loop delivers it, trying the delivery URLs in order,
+// after the events queued before it for that subscription. Not before the
+// accepted connection afterConn has ended (0: at once). True when queued:
+// the subscription has a URL to deliver to and room in its queue. A
+// subscription whose deliveries fail kMaxDeliveryFailures times in a row,
+// or whose queue overflows as often, is dropped.
+bool queueEvent(Subscription &sub, const char *body, uint32_t bodyLen, uint64_t afterConn);
+
+// Forgets every event waiting for delivery (qnSdkClean).
+void genaDropQueued();

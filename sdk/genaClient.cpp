@@ -159,7 +159,7 @@ void handOverEvent(EntitySlot *owner, QNApiEvent *event)
 
 // Runs on every pass of the loop: hands over the held events whose SID is
 // known now, and forgets those that waited long enough.
-void releaseHeldEvents()
+bool releaseHeldEvents()
 {
     int64_t now = steadyMs();
     for (HeldEvent &h : held) {
@@ -173,6 +173,7 @@ void releaseHeldEvents()
         if (owner != nullptr && owner->cp.msgHandler != nullptr)
             handOverEvent(owner, event.get());
     }
+    return false;
 }
 
 } // namespace
@@ -194,7 +195,7 @@ bool holdEvent(const SockInfo *sock, const char *sid, std::unique_ptr<QNApiEvent
         if (h.used)
             continue;
         if (!heldTaskAdded)
-            heldTaskAdded = serverAddStepTask(releaseHeldEvents);
+            heldTaskAdded = serverAddPassTask(releaseHeldEvents);
         h.used = true;
         h.sock = sock;
         h.untilMs = steadyMs() + kHeldEventMs;

@@ -1,12 +1,14 @@
 // GENA eventing, device side: the events. The initial event of a new
 // subscription carries the current value of every evented variable, asked
 // from the device's handler; qnDevNotify sends the variables the
-// application names. Delivery connects from the calling thread (the server
-// thread for initial events) with a bounded connect and does not wait for
-// the subscriber's answer.
+// application names. Neither waits for a subscriber: an event is queued
+// per subscription and delivered by the server loop (exchange.h), one at a
+// time per subscription so that they arrive in sequence, and a subscription
+// whose deliveries keep failing is dropped.
 #include "gena.h"
 
 #include "clientConn.h"
+#include "exchange.h"
 #include "log.h"
 #include "query.h"
 #include "scpd.h"
@@ -15,7 +17,12 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -82,34 +89,193 @@ bool collectValues(QN_DEVICE device, const QNScpd *scpd, Subscription *sub, Soap
     return true;
 }
 
-} // namespace
+// ---- The queue ----------------------------------------------------------------------
 
-bool deliverEvent(Subscription &sub, const char *body, uint32_t bodyLen)
+// One event for one subscription, with everything its delivery needs: it
+// goes out even when the subscription ends meanwhile, as it would have
+// had it been sent at once.
+struct Delivery {
+    uint32_t subId;
+    Subscription copy;                      // sid, seq, callbacks as queued
+    char localAddr[kAddrTextLen];
+    std::shared_ptr<const std::string> body;
+    uint64_t afterConn;
+    size_t urlPos;                          // the next delivery URL in the callbacks
+};
+
+// Under the stack lock.
+std::deque<Delivery> waiting;
+std::vector<uint32_t> inFlight; // subscriptions with a delivery under way
+
+Subscription *subscriptionById(uint32_t id)
 {
-    const char *localAddr = localAddrOf(sub.device);
+    uint32_t now = genaNow();
+    Subscription *table = subscriptionTable();
+    for (int i = 0; i < kMaxSubscriptions; ++i)
+        if (table[i].id == id && subscriptionLive(table[i], now))
+            return &table[i];
+    return nullptr;
+}
+
+// Counts a failed delivery against a subscription; the third in a row ends it.
+void noteFailure(uint32_t subId)
+{
+    Subscription *sub = subscriptionById(subId);
+    if (sub == nullptr)
+        return;
+    if (++sub->failures < kMaxDeliveryFailures)
+        return;
+    consolePrint(" subscriber dropped: %s\r\n", sub->sid);
+    debugPrint(LOG_GENA, "Subscriber dropped after failed deliveries\r\n", LOG_NOTABLE);
+    *sub = Subscription{};
+    std::erase_if(waiting, [subId](const Delivery &d) { return d.subId == subId; });
+}
+
+bool hasUrl(const char *callbacks)
+{
     size_t pos = 0;
     CallbackUrl url;
-    bool reached = false;
-    while (!reached && nextCallbackUrl(sub.callbacks, &pos, &url)) {
-        if (url.port == 0)
-            continue;
-        ClientConn conn;
-        if (conn.open(localAddr, url.addr, htons(url.port), kNotifyConnectWaitMs, 0) != 0) {
-            debugPrint(LOG_GENA, "Notifying - sock open err\r\n", LOG_ERROR);
-            continue;
-        }
-        reached = true;
-        HttpMsg msg;
-        buildNotify(&msg, sub, url, bodyLen);
-        debugPrint(LOG_GENA, "Sending Notifying\r\n", LOG_DETAIL);
-        if (conn.sendWhole(&msg, body, bodyLen) != 0) {
-            debugPrint(LOG_GENA, "Notifying - sock write err\r\n", LOG_ERROR);
-            consolePrint(" sockWrite() failed\r\n");
-        }
+    while (nextCallbackUrl(callbacks, &pos, &url))
+        if (url.port != 0)
+            return true;
+    return false;
+}
+
+std::string notifyText(const Delivery &d, const CallbackUrl &url)
+{
+    HttpMsg msg;
+    buildNotify(&msg, d.copy, url, static_cast<uint32_t>(d.body->size()));
+    std::unique_ptr<char[]> head(new (std::nothrow) char[kMaxHeaders * kHttpLineMax + kHttpLineMax]);
+    if (head == nullptr)
+        return {};
+    QNTextDoc doc = kHttpDocTemplate;
+    doc.write = docAppend;
+    docInitWrite(&doc, head.get(), kMaxHeaders * kHttpLineMax + kHttpLineMax);
+    doc.user = &msg;
+    if (httpSerialize(&doc, &msg) != 0)
+        return {};
+    return std::string(head.get(), doc.len) + *d.body;
+}
+
+void pump();
+
+void finish(uint32_t subId, bool delivered)
+{
+    std::erase(inFlight, subId);
+    if (delivered) {
+        if (Subscription *sub = subscriptionById(subId))
+            sub->failures = 0;
+    } else {
+        debugPrint(LOG_GENA, "Notifying - not delivered\r\n", LOG_ERROR);
+        noteFailure(subId);
     }
+    pump();
+}
+
+// Starts the delivery of d to its next URL; false when none is left.
+bool attempt(Delivery &d)
+{
+    CallbackUrl url;
+    bool found = false;
+    while (!found && nextCallbackUrl(d.copy.callbacks, &d.urlPos, &url))
+        found = url.port != 0;
+    std::string request = found ? notifyText(d, url) : std::string();
+    if (request.empty())
+        return false;
+    ExchangeSpec spec{};
+    spec.addr = url.addr;
+    spec.port = htons(url.port);
+    copyBounded(spec.localAddr, sizeof spec.localAddr, d.localAddr);
+    spec.connectWaitMs = kNotifyConnectWaitMs;
+    spec.totalWaitMs = kNotifyWaitMs;
+    spec.answerMax = kNotifyAnswerMax;
+    spec.headEnough = true;
+    spec.afterConn = d.afterConn;
+    d.afterConn = 0;
+    debugPrint(LOG_GENA, "Sending Notifying\r\n", LOG_DETAIL);
+    exchangeStart(spec, std::move(request), [d = std::move(d)](ExchangeResult &result) mutable {
+        if (!result.connected) {
+            // Refused or not accepted in time: the next URL gets it.
+            debugPrint(LOG_GENA, "Notifying - sock open err\r\n", LOG_ERROR);
+            if (attempt(d))
+                return;
+            finish(d.subId, false);
+            return;
+        }
+        finish(d.subId, result.complete);
+    });
+    return true;
+}
+
+// Starts the first waiting delivery of every subscription that has none
+// under way.
+void pump()
+{
+    std::vector<uint32_t> passed;
+    for (auto it = waiting.begin(); it != waiting.end();) {
+        uint32_t id = it->subId;
+        if (std::find(inFlight.begin(), inFlight.end(), id) != inFlight.end() ||
+            std::find(passed.begin(), passed.end(), id) != passed.end()) {
+            passed.push_back(id);
+            ++it;
+            continue;
+        }
+        Delivery d = std::move(*it);
+        waiting.erase(it);
+        inFlight.push_back(id);
+        if (!attempt(d)) {
+            std::erase(inFlight, id);
+            noteFailure(id);
+        }
+        // A failure may have dropped queued events: walk again from the front.
+        it = waiting.begin();
+        passed.clear();
+    }
+}
+
+size_t waitingFor(uint32_t subId)
+{
+    return static_cast<size_t>(
+        std::count_if(waiting.begin(), waiting.end(), [subId](const Delivery &d) { return d.subId == subId; }));
+}
+
+bool queueShared(Subscription &sub, const std::shared_ptr<const std::string> &body, uint64_t afterConn)
+{
+    std::lock_guard guard(stackLock());
+    Subscription copy = sub;
     // UDA 1.0, 4.2.1: after its maximum the sequence number wraps to 1.
     sub.seq = sub.seq == UINT32_MAX ? 1 : sub.seq + 1;
-    return reached;
+    if (!hasUrl(copy.callbacks))
+        return false;
+    if (waitingFor(copy.id) >= static_cast<size_t>(kMaxQueuedEvents)) {
+        // The subscriber does not keep up; its events pile up here.
+        debugPrint(LOG_GENA, "Notifying - queue full\r\n", LOG_ERROR);
+        noteFailure(copy.id);
+        return false;
+    }
+    Delivery d{};
+    d.subId = copy.id;
+    d.copy = copy;
+    copyBounded(d.localAddr, sizeof d.localAddr, localAddrOf(copy.device));
+    d.body = body;
+    d.afterConn = afterConn;
+    waiting.push_back(std::move(d));
+    pump();
+    return true;
+}
+
+} // namespace
+
+bool queueEvent(Subscription &sub, const char *body, uint32_t bodyLen, uint64_t afterConn)
+{
+    return queueShared(sub, std::make_shared<const std::string>(body, bodyLen), afterConn);
+}
+
+void genaDropQueued()
+{
+    std::lock_guard guard(stackLock());
+    waiting.clear();
+    inFlight.clear();
 }
 
 int notifySubscriber(QN_DEVICE device, const char *sid, const QNServDesc *service)
@@ -131,7 +297,7 @@ int notifySubscriber(QN_DEVICE device, const char *sid, const QNServDesc *servic
         debugPrint(LOG_GENA, "Event does not fit\r\n", LOG_ERROR);
         return -1;
     }
-    return deliverEvent(*sub, body.data(), body.size()) ? 0 : -1;
+    return queueEvent(*sub, body.data(), body.size(), servingConn()) ? 0 : -1;
 }
 
 extern "C" QN_RET qnDevNotify(QN_DEVICE device, const char *serviceType, const QNNameVal *vars, int32_t count)
@@ -148,14 +314,15 @@ extern "C" QN_RET qnDevNotify(QN_DEVICE device, const char *serviceType, const Q
     SoapText body;
     if (!writeEventBody(body, vars, count))
         return QN_ERR_NOMEM;
+    auto shared = std::make_shared<const std::string>(body.data(), body.size());
     uint32_t now = genaNow();
-    int delivered = 0;
+    int queued = 0;
     Subscription *table = subscriptionTable();
     for (int i = 0; i < kMaxSubscriptions; ++i) {
         Subscription &sub = table[i];
         if (subscriptionLive(sub, now) && sub.device == device && sub.service == serv &&
-            deliverEvent(sub, body.data(), body.size()))
-            ++delivered;
+            queueShared(sub, shared, 0))
+            ++queued;
     }
-    return delivered;
+    return queued;
 }

@@ -118,6 +118,11 @@ int httpClassify(QNXmlTag *tag)
     return row < 0 ? -1 : 0;
 }
 
+int httpMethodOf(std::string_view name)
+{
+    return findRow(kMethodRows, name);
+}
+
 const char *httpMethodName(int method)
 {
     for (const NameRow &row : kMethodRows)
@@ -257,33 +262,39 @@ bool parseStartLine(std::string_view text, size_t *at, HttpMsg *msg)
     }
     msg->method = method;
     std::string_view target = takeWord(&rest);
-    if (target.empty() || hasControl(target))
+    // A target longer than its field is refused rather than cut and used.
+    if (target.empty() || target.size() >= sizeof msg->uri || hasControl(target))
         return false;
     copyBounded(msg->uri, sizeof msg->uri, target);
     // Whatever follows the version on the line is ignored.
     return parseVersion(takeWord(&rest), msg);
 }
 
-// A line that starts with a blank continues the previous header's value
-// (RFC 2616 2.2); it is joined with one space.
-// Stores a value from offset `at` of the field, cut to the field, without
-// the blanks a cut may leave at its end (they could not be sent back).
-void storeValue(HttpHeader *header, size_t at, std::string_view value)
+// Stores a value from offset `at` of the field. A value longer than its
+// field is refused, never cut: a cut Callback, Sid or Host would name
+// something else than the peer wrote.
+bool storeValue(HttpHeader *header, size_t at, std::string_view value)
 {
+    if (at + value.size() >= sizeof header->value)
+        return false;
     size_t end = at + copyBounded(header->value + at, sizeof header->value - at, value);
-    while (end > 0 && isOws(header->value[end - 1]))
-        --end;
     header->value[end] = '\0';
+    return true;
 }
 
-void appendFolded(HttpHeader *header, std::string_view more)
+// A line that starts with a blank continues the previous header's value
+// (RFC 2616 2.2); it is joined with one space.
+bool appendFolded(HttpHeader *header, std::string_view more)
 {
     size_t used = strnlen(header->value, sizeof header->value);
-    if (more.empty() || used + 1 >= sizeof header->value)
-        return;
-    if (used > 0)
+    if (more.empty())
+        return true;
+    if (used > 0) {
+        if (used + 1 >= sizeof header->value)
+            return false;
         header->value[used++] = ' ';
-    storeValue(header, used, more);
+    }
+    return storeValue(header, used, more);
 }
 
 std::string_view headerValue(std::string_view rest)
@@ -306,6 +317,7 @@ void logSkipped(const char *why, std::string_view name)
 // The header lines up to the empty line (or the end of the text), which *at
 // is left on. Headers outside the table and beyond the tenth are skipped:
 // real devices send many the table lacks (OPT, 01-NLS, BOOTID.UPNP.ORG).
+// A known value longer than its field fails the whole head.
 bool parseHeaders(std::string_view text, size_t *at, HttpMsg *msg)
 {
     HttpHeader *last = nullptr;
@@ -315,8 +327,8 @@ bool parseHeaders(std::string_view text, size_t *at, HttpMsg *msg)
             break;
         *at = line.next;
         if (isOws(line.text.front())) {
-            if (last != nullptr)
-                appendFolded(last, headerValue(line.text));
+            if (last != nullptr && !appendFolded(last, headerValue(line.text)))
+                return false;
             continue;
         }
         last = nullptr;
@@ -333,7 +345,8 @@ bool parseHeaders(std::string_view text, size_t *at, HttpMsg *msg)
         }
         last = &msg->headers[msg->count++];
         last->index = index;
-        storeValue(last, 0, headerValue(line.text.substr(colon)));
+        if (!storeValue(last, 0, headerValue(line.text.substr(colon))))
+            return false;
     }
     return true;
 }

@@ -97,8 +97,10 @@ int httpClassify(QNXmlTag *tag);
 // msg->doc = doc and doc->user = msg; msg->sock is left as it was. Fails
 // (-1, logging "Error ml" or "Error hl") on a start line that is neither a
 // request of the method table with a target and an HTTP version nor a
-// status line with a three-digit code, or on a header line without a name
-// and colon. QN_ERR_ARG without doc, text or msg.
+// status line with a three-digit code, on a target or a known header's
+// value (folded lines included) longer than its field (QN_VAL_MAX_LEN - 1
+// characters: never cut), or on a header line without a name and colon.
+// QN_ERR_ARG without doc, text or msg.
 int httpParse(QNTextDoc *doc, void *msg);
 
 // Parses a message held in a caller's buffer of size bytes: reading stops
@@ -158,6 +160,9 @@ int httpFormatDate(time_t when, char *buffer, int size);
 // Reason phrase of a known status code, or nullptr (also for 0 and 306,
 // which have no phrase and are written as 500).
 const char *httpReason(int status);
+
+// The row of a method name (compared without regard to case), or -1.
+int httpMethodOf(std::string_view name);
 
 // Name of a method or header row (as written), or "".
 const char *httpMethodName(int method);

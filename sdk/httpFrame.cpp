@@ -180,7 +180,8 @@ int readChunkSize(std::string_view body, size_t *at, size_t *size)
 }
 
 // Walks a chunked body; copies the data down to the front when apply is set.
-int walkChunks(char *body, size_t len, size_t *outLen, bool apply)
+// *consumed (when given) receives the bytes the chunked body takes in body.
+int walkChunks(char *body, size_t len, size_t *outLen, bool apply, size_t *consumed = nullptr)
 {
     std::string_view text(body, len);
     size_t at = 0;
@@ -217,6 +218,8 @@ int walkChunks(char *body, size_t len, size_t *outLen, bool apply)
     if (apply)
         body[out] = '\0';
     *outLen = out;
+    if (consumed != nullptr)
+        *consumed = at;
     return 0;
 }
 
@@ -235,3 +238,156 @@ int httpDechunk(char *body, size_t len, size_t *outLen)
     walkChunks(body, len, outLen, true);
     return 0;
 }
+
+// ---- Whole messages as they arrive ----------------------------------------------
+
+namespace {
+
+// A head may carry any visible character, obs-text and blanks; CR only as
+// part of a line end. Anything else (NUL, escape sequences, a lone CR) is
+// refused rather than carried into values, logs and URLs.
+bool headBytesAllowed(std::string_view head)
+{
+    for (size_t i = 0; i < head.size(); ++i) {
+        auto c = static_cast<unsigned char>(head[i]);
+        if (c == '\t' || c == '\n' || (c >= 0x20 && c != 0x7f))
+            continue;
+        if (c == '\r' && (i + 1 == head.size() || head[i + 1] == '\n'))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+struct BodyFraming {
+    bool bad;
+    long long length; // -1: none announced
+    bool chunked;
+};
+
+BodyFraming readBodyFraming(std::string_view head)
+{
+    BodyFraming f{false, -1, false};
+    bool transferCoding = false;
+    forEachHeader(head, [&](std::string_view name, std::string_view value) {
+        if (equalNoCase(name, "Content-Length")) {
+            long long n = parseDecimal(value);
+            // Two different lengths leave the body's end in doubt (RFC 7230 3.3.2).
+            if (n < 0 || (f.length >= 0 && n != f.length))
+                f.bad = true;
+            f.length = n;
+        } else if (equalNoCase(name, "Transfer-Encoding")) {
+            if (transferCoding || !equalNoCase(value, "chunked"))
+                f.bad = true;
+            transferCoding = true;
+            f.chunked = true;
+        }
+        return !f.bad;
+    });
+    // Both at once is how requests are smuggled past a proxy (RFC 7230 3.3.3).
+    if (f.chunked && f.length >= 0)
+        f.bad = true;
+    return f;
+}
+
+RequestFrame badFrame(int status)
+{
+    return RequestFrame{FrameState::Bad, status, kHttpNpos, 0, false};
+}
+
+} // namespace
+
+RequestFrame httpFrameRequest(std::string_view raw, size_t room)
+{
+    size_t headEnd = httpHeadersEnd(raw);
+    if (headEnd == kHttpNpos) {
+        // Refused as soon as it shows, not when the deadline has passed.
+        if (!headBytesAllowed(raw.substr(0, raw.size() > 0 && raw.back() == '\r' ? raw.size() - 1 : raw.size())))
+            return badFrame(400);
+        if (raw.size() >= room)
+            return badFrame(400);
+        return RequestFrame{FrameState::Incomplete, 0, kHttpNpos, 0, false};
+    }
+    std::string_view head = raw.substr(0, headEnd);
+    if (!headBytesAllowed(head))
+        return badFrame(400);
+    BodyFraming body = readBodyFraming(head);
+    if (body.bad)
+        return badFrame(400);
+    RequestFrame frame{FrameState::Incomplete, 0, headEnd, 0, body.chunked};
+    if (body.length >= 0) {
+        if (static_cast<unsigned long long>(body.length) >= room - headEnd)
+            return badFrame(413);
+        if (raw.size() - headEnd < static_cast<unsigned long long>(body.length))
+            return frame;
+        frame.length = headEnd + static_cast<size_t>(body.length);
+    } else if (body.chunked) {
+        // A first pass over a copy would cost a copy; walkChunks without
+        // apply only reads.
+        size_t decoded = 0, consumed = 0;
+        std::string_view rest = raw.substr(headEnd);
+        int ret = walkChunks(const_cast<char *>(rest.data()), rest.size(), &decoded, false, &consumed);
+        if (ret < 0)
+            return badFrame(400);
+        if (ret > 0)
+            return raw.size() >= room ? badFrame(413) : frame;
+        frame.length = headEnd + consumed;
+    } else {
+        frame.length = headEnd;
+    }
+    frame.state = FrameState::Complete;
+    return frame;
+}
+
+namespace {
+
+// An interim "100 Continue" head is skipped: the real answer follows it.
+std::string_view skipInterim(std::string_view raw)
+{
+    while (raw.size() > 12 && (raw.substr(0, 12) == "HTTP/1.1 100" || raw.substr(0, 12) == "HTTP/1.0 100")) {
+        size_t end = httpHeadersEnd(raw);
+        if (end == kHttpNpos)
+            break;
+        raw.remove_prefix(end);
+    }
+    return raw;
+}
+
+} // namespace
+
+AnswerState httpAnswerState(std::string_view raw)
+{
+    raw = skipInterim(raw);
+    size_t headEnd = httpHeadersEnd(raw);
+    if (headEnd == kHttpNpos)
+        return AnswerState::Incomplete;
+    std::string_view head = raw.substr(0, headEnd);
+    long long length = httpContentLength(head);
+    if (length >= 0)
+        return raw.size() - headEnd >= static_cast<unsigned long long>(length) ? AnswerState::Complete
+                                                                               : AnswerState::Incomplete;
+    if (httpIsChunked(head)) {
+        size_t decoded = 0;
+        std::string_view rest = raw.substr(headEnd);
+        return walkChunks(const_cast<char *>(rest.data()), rest.size(), &decoded, false) == 0
+                   ? AnswerState::Complete
+                   : AnswerState::Incomplete;
+    }
+    return AnswerState::UntilClose;
+}
+
+void httpUnchunkMessage(char *data, uint32_t *len)
+{
+    std::string_view raw(data, *len);
+    std::string_view msg = skipInterim(raw);
+    size_t headEnd = httpHeadersEnd(msg);
+    if (headEnd == kHttpNpos || !httpIsChunked(msg.substr(0, headEnd)))
+        return;
+    size_t bodyStart = static_cast<size_t>(msg.data() - data) + headEnd;
+    size_t bodyLen = 0;
+    if (httpDechunk(data + bodyStart, *len - bodyStart, &bodyLen) < 0)
+        bodyLen = 0; // malformed chunking: no body rather than markup
+    *len = static_cast<uint32_t>(bodyStart + bodyLen);
+    data[*len] = '\0';
+}
+

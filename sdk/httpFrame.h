@@ -48,3 +48,42 @@ bool httpIsChunked(std::string_view headers);
 // -1 when the body is malformed or announces a chunk larger than any message
 // buffer. body is changed only when the result is 0.
 int httpDechunk(char *body, size_t len, size_t *outLen);
+
+// ---- Whole messages as they arrive --------------------------------------------
+
+// The verdict on the bytes of one request received so far on a connection.
+enum class FrameState { Incomplete, Complete, Bad };
+struct RequestFrame {
+    FrameState state;
+    int status;      // Bad: the status to answer (400, or 413 for a body beyond the room)
+    size_t headEnd;  // offset past the empty line once the head is in
+    size_t length;   // Complete: the bytes of this message, head and body as framed
+    bool chunked;    // the body is in chunked coding
+};
+
+// Judges the first request in raw, whose buffer holds at most room bytes.
+// A request is complete when its head is in and, with a Content-Length,
+// that many body bytes followed, or with chunked coding the last chunk; a
+// request without either has no body (RFC 7230, 3.3.3), and bytes after it
+// (a second request in the same segment) are not part of it. Bad, with
+// 400: a NUL or control character in the head (HT, and CR before LF,
+// excepted); a Content-Length that is not one plain decimal number, or two
+// that differ; Transfer-Encoding with Content-Length, or other than
+// "chunked"; malformed chunking; a head that does not fit the room. With
+// 413: a body announced beyond the room.
+RequestFrame httpFrameRequest(std::string_view raw, size_t room);
+
+// How far an answer to one of our requests has arrived: its head (after
+// any interim 100 answers) and the body its framing announces.
+enum class AnswerState {
+    Incomplete, // the head, or the announced body, is not in yet
+    Complete,   // the whole answer is in
+    UntilClose, // the head is in and the body has no framing: it runs until the peer closes
+};
+AnswerState httpAnswerState(std::string_view raw);
+
+// Removes the chunked coding of a complete message in place (head kept,
+// body decoded, text terminated; *len updated). A message that is not
+// chunked is left alone; malformed chunking leaves it without a body.
+void httpUnchunkMessage(char *data, uint32_t *len);
+

@@ -2,9 +2,13 @@
 #include "qnLimits.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,6 +19,64 @@ std::atomic<int32_t> categoryLevel[QN_LOG_CATEGORY_COUNT];
 std::atomic<QNDebugSink> logSink{nullptr};
 std::atomic<ConsoleSink> consoleSink{nullptr};
 thread_local bool consoleQuiet = false;
+
+// Lines kept by a ConsoleDeferral of this thread.
+struct KeptLines {
+    std::vector<std::string> lines;
+    size_t bytes = 0;
+    uint32_t dropped = 0; // beyond kConsoleDeferMax
+};
+thread_local KeptLines *kept = nullptr;
+thread_local bool keeping = false; // a ConsoleDeferral lives on this thread
+
+// The budget of kept lines written per second, for every thread.
+std::mutex budgetLock;
+int64_t budgetSecond = 0;
+int budgetUsed = 0;
+uint32_t budgetDropped = 0;
+
+void writeConsole(const char *text)
+{
+    ConsoleSink sink = consoleSink.load();
+    if (sink != nullptr) {
+        sink(text);
+    } else {
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
+}
+
+// True when a kept line may be written now (extraDropped more were dropped
+// before it); reports what was dropped in an earlier second.
+bool takeBudget(uint32_t extraDropped)
+{
+    int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+    uint32_t report = 0;
+    bool ok = false;
+    {
+        std::lock_guard guard(budgetLock);
+        budgetDropped += extraDropped;
+        if (now != budgetSecond) {
+            budgetSecond = now;
+            budgetUsed = 0;
+            report = budgetDropped;
+            budgetDropped = 0;
+        }
+        ok = budgetUsed < kConsoleLinesPerSecond;
+        if (ok)
+            ++budgetUsed;
+        else
+            ++budgetDropped;
+    }
+    if (report > 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, " %u console lines dropped\r\n", report);
+        writeConsole(line);
+    }
+    return ok;
+}
 
 } // namespace
 
@@ -100,13 +162,51 @@ void consolePrint(const char *format, ...)
     }
     va_end(again);
     va_end(ap);
-    ConsoleSink sink = consoleSink.load();
-    if (sink != nullptr) {
-        sink(text);
-    } else {
-        std::fputs(text, stdout);
-        std::fflush(stdout);
+    if (keeping) {
+        // Allocated at the first line: most steps of the loop say nothing.
+        if (kept == nullptr)
+            kept = new KeptLines;
+        size_t length = std::strlen(text);
+        if (kept->bytes + length > kConsoleDeferMax) {
+            ++kept->dropped;
+            return;
+        }
+        kept->lines.emplace_back(text, length);
+        kept->bytes += length;
+        return;
     }
+    writeConsole(text);
+}
+
+ConsoleDeferral::ConsoleDeferral() : outer_(!keeping)
+{
+    keeping = true;
+}
+
+ConsoleDeferral::~ConsoleDeferral()
+{
+    if (!outer_)
+        return;
+    flush();
+    delete kept;
+    kept = nullptr;
+    keeping = false;
+}
+
+void ConsoleDeferral::flush()
+{
+    if (!outer_ || kept == nullptr || (kept->lines.empty() && kept->dropped == 0))
+        return;
+    KeptLines lines;
+    std::swap(lines, *kept);
+    uint32_t extra = lines.dropped;
+    for (const std::string &line : lines.lines) {
+        if (takeBudget(extra))
+            writeConsole(line.c_str());
+        extra = 0;
+    }
+    if (extra > 0)
+        (void)takeBudget(extra);
 }
 
 void setConsoleSink(ConsoleSink sink)

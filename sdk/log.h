@@ -37,6 +37,23 @@ bool debugEnabled(int category, int level);
 // or a test has redirected it.
 void consolePrint(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+// Keeps the console lines this thread writes while the object lives, and
+// writes them when it ends (or at flush): the server loop keeps what is
+// said while it holds the stack lock, so that a slow console never holds
+// the lock. What is written from kept lines is limited to
+// kConsoleLinesPerSecond; the rest is counted and the count reported.
+class ConsoleDeferral {
+public:
+    ConsoleDeferral();
+    ~ConsoleDeferral();
+    ConsoleDeferral(const ConsoleDeferral &) = delete;
+    ConsoleDeferral &operator=(const ConsoleDeferral &) = delete;
+    void flush();
+
+private:
+    bool outer_;
+};
+
 // Redirects the debug console; absent restores standard output.
 using ConsoleSink = QNConsoleSink;
 void setConsoleSink(ConsoleSink sink);

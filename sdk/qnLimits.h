@@ -34,16 +34,48 @@ inline constexpr size_t kHttpLineMax = QN_VAL_MAX_LEN + 64;
 // a hundred devices (a datagram takes about 1 KiB of buffer on loopback).
 inline constexpr int kSsdpReceiveBuffer = 2 * 1024 * 1024;
 
-// Waits of the socket layer.
+// Waits of the socket layer and the server loop.
 inline constexpr int kPollWaitMs = 200;        // longest idle wait of the loop
 inline constexpr int kPausedWaitMs = 50;       // loop sleep while the server is paused
-inline constexpr int kPauseWaitMs = 300;       // a request is complete after this pause
 inline constexpr int kClientWaitUs = 300000;   // default wait of a client read
-inline constexpr int kFirstByteWaitMs = 500;   // an accepted connection must speak by then
-inline constexpr int kRequestWaitMs = 2000;    // and finish its request by then
+inline constexpr int kFirstByteWaitMs = 1500;  // an accepted connection must speak by then
+inline constexpr int kRequestWaitMs = 4000;    // and have sent its whole request by then
+inline constexpr int kAnswerWaitMs = 5000;     // a peer must take our whole answer by then
+inline constexpr int kLingerWaitMs = 250;      // after the answer, for the peer to close its side
 inline constexpr int kSendWaitMs = 5000;       // a peer that does not read is dropped
 inline constexpr int kConnectWaitMs = 3000;    // longest wait for an outgoing connect
-inline constexpr int kDeferAcceptSeconds = 30; // silent connections stay in the kernel
+
+// Accepted connections the loop serves at once. When the table is full the
+// connection that has waited longest for its request gives way.
+inline constexpr int kMaxConnections = 512;
+// Work per ready socket and pass of the loop, so that every socket gets
+// its turn: connections accepted, datagrams read.
+inline constexpr int kAcceptBatch = 16;
+inline constexpr int kDatagramBatch = 4;
+// accept() failing for lack of descriptors: the listener rests this long.
+inline constexpr int kAcceptBackoffMs = 100;
+// An answer a role writes is kept until the peer takes it: the largest
+// served document and a buffer more. A file the application delivers in
+// chunks is asked for again once less than kRefillBelow bytes wait.
+inline constexpr size_t kMaxQueuedAnswer = 8 * kMaxDocument + kMsgBufSize;
+inline constexpr size_t kRefillBelow = 64 * 1024;
+// Outgoing exchanges the loop runs at once (event deliveries, description
+// downloads); more wait their turn.
+inline constexpr int kMaxExchanges = 64;
+// A description or SCPD download: the whole exchange, connect included.
+inline constexpr int kDownloadWaitMs = 5000;
+// SSDP messages a control point keeps while its description is fetched,
+// each at most kDeferredSsdpMax bytes; later ones are dropped.
+inline constexpr int kMaxDeferredSsdp = 256;
+inline constexpr size_t kDeferredSsdpMax = 4096;
+
+// The console from the server thread: lines written while the stack lock is
+// held are kept (up to kConsoleDeferMax bytes) and written after it is
+// released, at most kConsoleLinesPerSecond of them.
+inline constexpr size_t kConsoleDeferMax = 64 * 1024;
+inline constexpr int kConsoleLinesPerSecond = 1000;
+// A refused request is logged with this many characters of its start.
+inline constexpr size_t kRequestShownMax = 48;
 
 // ---- Description model ------------------------------------------------------
 // Fixed-capacity records, sized for real devices: surplus text
@@ -126,15 +158,20 @@ inline constexpr int kMaxSubscriptionSeconds = 24 * 60 * 60;
 // Subscriptions one subscriber address may hold at once, of the table's
 // kMaxSubscriptions: one host must not take the table from the others.
 inline constexpr int kMaxSubscriptionsPerSubscriber = 32;
-// A new subscriber has this long to read the answer and close its side
-// before the initial event goes out regardless.
-inline constexpr int kAnswerReadWaitMs = 250;
 // Delivery URLs a subscription may name (UDA 1.0, 4.1.1 allows several);
-// each one that does not answer costs a bounded connect per event.
+// each one that does not answer costs a connection attempt per event.
 inline constexpr int kMaxCallbackUrls = 4;
-// An event is delivered from the server thread: a subscriber that does not
-// accept the connection within this time is passed over for the next URL.
+// Events are queued and delivered by the server loop: a subscriber that
+// does not accept the connection within kNotifyConnectWaitMs is passed over
+// for the next URL; one delivery (connect, request, the answer's head) takes
+// at most kNotifyWaitMs. A subscription keeps at most kMaxQueuedEvents
+// events waiting and is dropped after kMaxDeliveryFailures failed
+// deliveries in a row.
 inline constexpr int kNotifyConnectWaitMs = 1000;
+inline constexpr int kNotifyWaitMs = 5000;
+inline constexpr uint32_t kNotifyAnswerMax = 4096; // a subscriber's answer to a NOTIFY
+inline constexpr int kMaxQueuedEvents = 32;
+inline constexpr int kMaxDeliveryFailures = 3;
 // Subscriptions a control point process remembers to route incoming events
 // to the control point that made them: a few services for every control
 // point the table holds (an explorer subscribes per device it tracks).

@@ -322,8 +322,11 @@ typedef QNApiAction QNApiEvent;
 
 /* Sends one event with count variables (at most QN_ARG_MAX_NUM) to every
  * live subscription of the device's first service of serviceType, each
- * with its next sequence number; the values are sent as given. Returns the
- * number of subscriptions the event was delivered to, or QN_ERR_ARG. */
+ * with its next sequence number; the values are sent as given. Returns at
+ * once: the server thread delivers the event, in order after the earlier
+ * ones of each subscription, and drops a subscription whose deliveries fail
+ * three times in a row. Returns the number of subscriptions the event was
+ * queued for, or QN_ERR_ARG. */
 QN_RET qnDevNotify(QN_DEVICE device, const char *serviceType, const QNNameVal *vars, int32_t count);
 
 /* Bounded setters of QNNameVal texts: values are cut to QN_VAL_MAX_LEN - 1

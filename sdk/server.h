@@ -1,6 +1,7 @@
 // The server: one record with the socket table, the handler table and the
-// timer table, and the loop that reads one message at a time, hands it to
-// the handler that takes it and runs the timed tasks.
+// timer table, and the loop (serverLoop.cpp) that reads every socket
+// without waiting on any peer, hands each complete message to the handler
+// that takes it and runs the timed tasks.
 #pragma once
 
 #include "http.h"
@@ -20,7 +21,13 @@ struct MsgHandler {
     void *priv;
     int32_t state;    // ES_STOPPED, ES_RUNNING, ES_PAUSED
     int32_t yields;   // nonzero: a later handler that also matches takes the message
+    // The request methods the role takes on a TCP socket, one bit per
+    // HttpMethod (methodBit); 0: any. A request with a method that no role
+    // of its socket takes is answered 405 before any role sees it.
+    uint32_t methods;
 };
+
+constexpr uint32_t methodBit(int method) { return 1u << method; }
 
 enum ServerState : int32_t {
     SS_STOPPED = 0,
@@ -48,21 +55,28 @@ bool timerArmed(const MsgHandler *handler, TimerTask task);
 void timerCancel(const MsgHandler *handler);
 void timerEnable(bool enabled);
 
-// A task the loop runs on every pass, under the lock, after the timers: work
-// due at finer times than the one-second timers allow (answers to searches
-// spread over their MX, events held for a subscription in flight). Adding
-// a task twice keeps one. False when kMaxStepTasks are taken.
-using StepTask = void (*)();
-inline constexpr int kMaxStepTasks = 4;
-bool serverAddStepTask(StepTask task);
-
-// Reads and parses the next message; nullptr when none is there.
-HttpMsg *readNextMsg();
 MsgHandler *findHandler(HttpMsg *msg);
 // Runs until the server is stopped. QN_ERR_SOCK when a socket cannot be opened at start.
 int serverLoop();
-// One pass of the loop body (tests and the loop itself).
-void serverStep();
+// Wakes the loop from its wait (work was queued for it, or the run state
+// changed). Any thread.
+void serverWake();
+// Work the loop does on every pass, under the stack lock: pieces of a
+// longer job, so that no single step holds the lock for long (the SSDP
+// messages that waited for a control point's download, one at a time), and
+// work due at finer times than the one-second timers allow (answers to
+// searches spread over their MX, events held for a subscription in
+// flight). A task returns true while more is left; the loop then does not
+// wait before its next pass. Adding a task twice keeps it once; false when
+// every place is taken.
+using PassTask = bool (*)();
+bool serverAddPassTask(PassTask task);
+
+// The accepted connection whose request the loop is dispatching (0 when
+// none): work that must wait until its answer has gone out names it. The
+// connection then stays open after the answer until the peer has closed
+// its side (at most kLingerWaitMs), so that the work follows the answer.
+uint64_t servingConn();
 
 // The stack's one lock. The server thread holds it while it dispatches a
 // message or runs a timer task; API calls take it. Recursive, because

@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -143,13 +142,9 @@ int setupTcpServer(int fd, const SockInfo *rec)
     // Readiness seen by poll may be gone by the time we accept (the peer
     // reset, or the socket was replaced meanwhile): accept must never block
     // the server thread, so the listener does not block.
+    // Connections are accepted at once, silent ones too: the loop gives
+    // each a deadline of its own and closes it when nothing comes.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
-#ifdef TCP_DEFER_ACCEPT
-    // A connection that never sends anything stays in the kernel instead of
-    // reaching accept() and the single server thread.
-    int deferSeconds = kDeferAcceptSeconds;
-    setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
-#endif
     return 0;
 }
 
@@ -360,7 +355,9 @@ int sockCloseWork(SockInfo *rec)
             consolePrint(" SP_TCP_SERVER !workFd\r\n");
             return QN_ERR_SOCK;
         }
-        closeFd(rec->workFd);
+        // The loop's connection is closed by the loop, once the answer is out.
+        if (rec->out == nullptr)
+            closeFd(rec->workFd);
         rec->workFd = 0;
         return 0;
     case SP_MCAST_SERVER:
@@ -377,8 +374,9 @@ int sockClose(SockInfo *rec)
         return QN_ERR_ARG;
     if (rec->kind < 0 || rec->kind >= kSockKindCount)
         return -1;
-    if (rec->workFd != 0)
+    if (rec->workFd != 0 && rec->out == nullptr)
         closeFd(rec->workFd);
+    rec->out = nullptr;
     forgetOwnPort(rec->localPort);
     rec->localPort = 0;
     rec->listenPort = 0;

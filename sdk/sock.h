@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+struct ConnOutput;
+
 enum SockKind : int32_t {
     SP_NONE = -1,         // no socket: the record only carries a buffer
     SP_UDP = 0,           // unicast datagram sender
@@ -37,6 +39,10 @@ struct SockInfo {
     uint16_t localPort;            // port the socket is bound to (own datagrams)
     int32_t ifIndex;               // SP_MCAST_SERVER: interface the last datagram came in on, 0 unknown
     uint16_t listenPort;           // SP_TCP_SERVER while open: the port it listens on (the system's choice for 0)
+    // SP_TCP_SERVER while the server loop dispatches a request: the answer
+    // written to workFd is kept here and sent by the loop, and workFd
+    // belongs to the loop (closing the work only ends the answer).
+    ConnOutput *out;
 };
 
 int sockInit(SockInfo *rec, const char *addr, const char *ifaceAddr, uint16_t port, int kind,
@@ -47,6 +53,9 @@ int sockPoll(SockInfo *rec, int waitMs = kPollWaitMs);
 // Reads one whole message into data (room in len); sets len and terminates.
 int sockRead(SockInfo *rec);
 int sockWrite(SockInfo *rec);
+// Sends len bytes from data (not the record's buffer) on a TCP record, as
+// sockWrite does; an answer being kept (out) is added to.
+int sockSend(SockInfo *rec, const char *data, size_t len);
 // Accepts one connection of an SP_TCP_SERVER into workFd, its source in peer.
 int sockAccept(SockInfo *rec);
 int sockCloseWork(SockInfo *rec);

@@ -1,9 +1,13 @@
-// Reading and writing of socket records. A read ends when the message is
-// complete: the headers are in and, with a Content-Length, that many body
-// bytes have arrived; otherwise when the peer closes, pauses or fills the
-// buffer. Every wait is bounded.
+// Reading and writing of socket records on the caller's thread (control
+// point calls, tests). A read ends when the message is complete: the
+// headers are in and, with a Content-Length or chunked coding, the body it
+// announces; an answer without framing runs until the peer closes. Every
+// read has one deadline for the whole message, so that a peer that trickles
+// cannot stretch it. The server loop does not come here: it reads its
+// connections without waiting (serverConn.cpp).
 #include "httpFrame.h"
 #include "log.h"
+#include "serverConn.h"
 #include "sock.h"
 
 #include <arpa/inet.h>
@@ -31,69 +35,28 @@ bool waitReadable(int fd, int waitMs)
     }
 }
 
-// An interim "100 Continue" head is skipped: the real response follows it.
-std::string_view skipInterim(std::string_view raw)
-{
-    while (raw.size() > 12 && (raw.substr(0, 12) == "HTTP/1.1 100" || raw.substr(0, 12) == "HTTP/1.0 100")) {
-        size_t end = httpHeadersEnd(raw);
-        if (end == std::string_view::npos)
-            break;
-        raw.remove_prefix(end);
-    }
-    return raw;
-}
-
-bool chunkedBodyComplete(std::string_view body)
-{
-    // The last chunk has size 0 and the (empty) trailer ends with CR LF.
-    return body == "0\r\n\r\n" || (body.size() >= 7 && body.substr(body.size() - 7) == "\r\n0\r\n\r\n");
-}
-
-// True once the text holds one whole message.
-bool messageComplete(std::string_view raw, bool isResponse)
-{
-    raw = skipInterim(raw);
-    size_t headEnd = httpHeadersEnd(raw);
-    if (headEnd == std::string_view::npos)
-        return false;
-    std::string_view head = raw.substr(0, headEnd);
-    long long length = httpContentLength(head);
-    if (length >= 0)
-        return raw.size() - headEnd >= static_cast<unsigned long long>(length);
-    if (httpIsChunked(head))
-        return chunkedBodyComplete(raw.substr(headEnd));
-    // A request without Content-Length or chunking has no body (RFC 2616,
-    // 4.4); a response without either runs until the peer closes.
-    return !isResponse;
-}
-
-// Removes the chunk markup of a chunked message so that it never reaches a parser.
-void dechunkInPlace(char *data, uint32_t *len)
-{
-    std::string_view raw(data, *len);
-    std::string_view msg = skipInterim(raw);
-    size_t headEnd = httpHeadersEnd(msg);
-    if (headEnd == std::string_view::npos || !httpIsChunked(msg.substr(0, headEnd)))
-        return;
-    size_t bodyStart = static_cast<size_t>(msg.data() - data) + headEnd;
-    size_t bodyLen = 0;
-    if (httpDechunk(data + bodyStart, *len - bodyStart, &bodyLen) < 0)
-        bodyLen = 0; // malformed chunking: no body rather than markup
-    *len = static_cast<uint32_t>(bodyStart + bodyLen);
-    data[*len] = '\0';
-}
-
 struct StreamWaits {
     int firstMs;     // wait for the first piece
     int pauseMs;     // a pause this long ends the message
     int deadlineMs;  // the whole read; 0 for none
 };
 
+// True once the text holds one whole message. An answer without framing
+// runs until the peer closes.
+bool messageComplete(std::string_view raw, bool isResponse)
+{
+    if (isResponse)
+        return httpAnswerState(raw) == AnswerState::Complete;
+    return httpFrameRequest(raw, kMsgBufSize).state != FrameState::Incomplete;
+}
+
 // Reads one message from a connected stream socket into data (room bytes).
-// Returns the byte count, or -1 on a receive error.
-long readStream(int fd, char *data, uint32_t room, const StreamWaits &waits, bool isResponse)
+// Returns the byte count, or -1 on a receive error. *ended tells whether
+// the peer closed its side.
+long readStream(int fd, char *data, uint32_t room, const StreamWaits &waits, bool isResponse, bool *ended)
 {
     uint32_t total = 0;
+    *ended = false;
     auto start = Clock::now();
     while (total < room) {
         int wait = total == 0 ? waits.firstMs : waits.pauseMs;
@@ -113,8 +76,10 @@ long readStream(int fd, char *data, uint32_t room, const StreamWaits &waits, boo
             continue;
         if (n < 0)
             return -1;
-        if (n == 0)
+        if (n == 0) {
+            *ended = true;
             break;
+        }
         total += static_cast<uint32_t>(n);
         if (messageComplete(std::string_view(data, total), isResponse))
             break;
@@ -122,13 +87,33 @@ long readStream(int fd, char *data, uint32_t room, const StreamWaits &waits, boo
     return total;
 }
 
+// An answer is taken whole, or as far as it runs when it has no framing and
+// the peer closed or let the time run out; an answer cut short (the time
+// ran out first, or it is larger than the buffer) is an error, never read
+// as if it were complete.
+bool answerUsable(std::string_view raw, bool ended, bool full)
+{
+    AnswerState state = httpAnswerState(raw);
+    if (state == AnswerState::Complete)
+        return true;
+    return state == AnswerState::UntilClose && (ended || !full);
+}
+
 int readTcpClient(SockInfo *rec, uint32_t room)
 {
+    // The wait is the whole answer's: a peer that trickles cannot hold the
+    // caller for longer.
     int waitMs = (rec->recvTimeout > 0 ? rec->recvTimeout : kClientWaitUs) / 1000;
-    long n = readStream(rec->fd, rec->data, room, {waitMs, waitMs, 0}, true);
+    bool ended = false;
+    long n = readStream(rec->fd, rec->data, room, {waitMs, waitMs, waitMs}, true, &ended);
     if (n < 0) {
         int err = errno;
         consolePrint(" recv() error: %d\r\n", err);
+        return QN_ERR_SOCK;
+    }
+    if (n > 0 && !answerUsable(std::string_view(rec->data, static_cast<size_t>(n)), ended,
+                               static_cast<uint32_t>(n) >= room)) {
+        debugPrint(LOG_SOCK, "Reading - answer incomplete\r\n", LOG_NOTABLE);
         return QN_ERR_SOCK;
     }
     rec->len = static_cast<uint32_t>(n);
@@ -139,7 +124,9 @@ int readTcpServer(SockInfo *rec, uint32_t room)
 {
     if (rec->workFd == 0 && sockAccept(rec) != 0)
         return QN_ERR_SOCK;
-    long n = readStream(rec->workFd, rec->data, room, {kFirstByteWaitMs, kPauseWaitMs, kRequestWaitMs}, false);
+    bool ended = false;
+    long n = readStream(rec->workFd, rec->data, room, {kFirstByteWaitMs, kRequestWaitMs, kRequestWaitMs}, false,
+                        &ended);
     if (n < 0) {
         int err = errno;
         close(rec->workFd);
@@ -147,14 +134,15 @@ int readTcpServer(SockInfo *rec, uint32_t room)
         consolePrint(" recv() error: %d\r\n", err);
         return QN_ERR_SOCK;
     }
-    if (n == 0) {
-        // Silent or closed at once: nothing to serve, and the connection must
-        // not hold the socket.
+    RequestFrame frame = httpFrameRequest(std::string_view(rec->data, static_cast<size_t>(n)), room);
+    if (n == 0 || frame.state != FrameState::Complete) {
+        // Silent, closed at once, cut short or malformed: nothing to serve,
+        // and the connection must not hold the socket.
         close(rec->workFd);
         rec->workFd = 0;
         return QN_ERR_SOCK;
     }
-    rec->len = static_cast<uint32_t>(n);
+    rec->len = static_cast<uint32_t>(frame.length);
     return 0;
 }
 
@@ -182,6 +170,8 @@ int readDatagram(SockInfo *rec, uint32_t room)
     // Never wait here: the loop has polled, and a datagram it saw may have
     // been taken meanwhile by another reader of the same socket.
     ssize_t n = recvmsg(rec->fd, &hdr, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return -1; // taken meanwhile: nothing to read, nothing to report
     if (n < 0) {
         consolePrint(" recvfrom() error: %d\r\n", errno);
         return QN_ERR_SOCK;
@@ -193,9 +183,9 @@ int readDatagram(SockInfo *rec, uint32_t room)
     return 0;
 }
 
-int sendAll(int fd, const char *data, uint32_t len)
+int sendAll(int fd, const char *data, size_t len)
 {
-    uint32_t sent = 0;
+    size_t sent = 0;
     while (sent < len) {
         ssize_t n = send(fd, data + sent, len - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -204,7 +194,7 @@ int sendAll(int fd, const char *data, uint32_t len)
             consolePrint(" send() error: %d\r\n", errno);
             return QN_ERR_SOCK;
         }
-        sent += static_cast<uint32_t>(n);
+        sent += static_cast<size_t>(n);
     }
     return 0;
 }
@@ -232,7 +222,7 @@ int sockRead(SockInfo *rec)
     }
     rec->data[rec->len] = '\0';
     if (rec->kind == SP_TCP_CLIENT || rec->kind == SP_TCP_SERVER)
-        dechunkInPlace(rec->data, &rec->len);
+        httpUnchunkMessage(rec->data, &rec->len);
     return 0;
 }
 
@@ -247,9 +237,7 @@ int sockWrite(SockInfo *rec)
         return rc;
     }
     case SP_TCP_SERVER: {
-        if (rec->workFd == 0)
-            return QN_ERR_SOCK;
-        int rc = sendAll(rec->workFd, rec->data, rec->len);
+        int rc = sockSend(rec, rec->data, rec->len);
         rec->len = 0;
         return rc;
     }
@@ -270,6 +258,19 @@ int sockWrite(SockInfo *rec)
     default:
         return -1;
     }
+}
+
+int sockSend(SockInfo *rec, const char *data, size_t len)
+{
+    if (rec == nullptr || data == nullptr)
+        return QN_ERR_ARG;
+    if (rec->kind == SP_TCP_CLIENT)
+        return rec->fd != 0 ? sendAll(rec->fd, data, len) : QN_ERR_SOCK;
+    if (rec->kind != SP_TCP_SERVER || rec->workFd == 0)
+        return QN_ERR_SOCK;
+    if (rec->out != nullptr)
+        return connOutputWrite(rec->out, data, len);
+    return sendAll(rec->workFd, data, len);
 }
 
 int sockSendTo(const SockInfo *rec, const char *data, uint32_t len, const char *addr, uint16_t port)

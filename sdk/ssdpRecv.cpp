@@ -45,11 +45,12 @@ int filterDeviceSearch(EntitySlot *slot, HttpMsg *msg)
 // that address and that port, both: a peer that merely shares the port, or
 // the address, must not take the device over. A bound control point
 // further hears only its own description URL. A plain control point
-// follows any device.
+// follows any device: the address it holds while it fetches a description
+// is not its device's, and what comes meanwhile waits for its turn.
 bool locationRefused(const EntitySlot *cp, const char *location, uint32_t addr, uint16_t port)
 {
     const QNRootDesc *desc = cp->desc;
-    if (desc != nullptr && desc->hostAddr != 0 && desc->hostPort != 0 &&
+    if (cp->cp.cpType != CPT_PLAIN && desc != nullptr && desc->hostAddr != 0 && desc->hostPort != 0 &&
         (addr != desc->hostAddr || port != desc->hostPort))
         return true;
     return cp->boundUrl[0] != '\0' && strcasecmp(location, cp->boundUrl) != 0;
@@ -57,8 +58,8 @@ bool locationRefused(const EntitySlot *cp, const char *location, uint32_t addr, 
 
 // The Location must name the host the datagram came from: a peer cannot
 // send a control point to fetch from a third host (or from a name that
-// would need a look-up), nor from one of this process's own listeners,
-// which the server thread, busy fetching, could never answer.
+// would need a look-up), nor from one of this process's own listeners:
+// its own devices are known from their records.
 bool locationVouched(const HttpMsg *msg, uint32_t addr, uint16_t port)
 {
     return addr == msg->sock->peer.sin_addr.s_addr && !isOwnListener(addr, port);

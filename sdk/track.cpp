@@ -89,23 +89,52 @@ int handleByebye(EntitySlot *cp, const char *nt, const char *usn)
     return 0;
 }
 
-void firstDownload(EntitySlot *cp, const char *location, uint32_t addr, uint16_t port)
+// The rest of the handling of an announcement or search result, once the
+// tracked description is there (or its download failed: then no record
+// fits and the message is dropped).
+int takeAlive(EntitySlot *cp, const HeardAlive &alive)
 {
-    QNDevDesc &root = cp->desc->device;
-    debugPrint(LOG_SSDP, root.lastActive == 0 ? "First DL" : "DL again?", LOG_DETAIL);
-    cp->desc->hostAddr = addr;
-    cp->desc->hostPort = port;
-    if (downloadDescription(cp, location, cp->cp.cpType != CPT_PLAIN) == 0) {
-        copyBounded(cp->cp.descFile, sizeof cp->cp.descFile, location);
-        debugPrint(LOG_SSDP, "dl and parsing ok", LOG_DETAIL);
-    } else {
-        // A failed download or parse leaves nothing of what was there before
-        // (nor half of the new document); the next message downloads again.
+    const char *target = alive.target;
+    const char *usn = alive.usn;
+    ActivitySlot slot{};
+    if (findActivitySlot(cp->desc, target, usn, &slot) != 0) {
+        debugPrint(LOG_SSDP, "!last active", LOG_DETAIL);
         discardTracked(cp);
+        return -1;
     }
-    // The parse starts from an empty record: the address stays recorded.
-    cp->desc->hostAddr = addr;
-    cp->desc->hostPort = port;
+    char locationText[QN_VAL_MAX_LEN];
+    copyBounded(locationText, sizeof locationText, alive.location);
+    if (cp->cp.notifyApp) {
+        int answer = cp->cp.msgHandler(cp->self, MT_CP_ALIVE, 0, locationText);
+        // The application may have removed this control point meanwhile.
+        if (cp->kind != EK_CTRL_POINT || cp->desc == nullptr)
+            return -1;
+        if (answer != 0) {
+            consolePrint(" onAlive() error!\r\n");
+            debugPrint(LOG_SSDP, "User denied", LOG_NOTABLE);
+            discardTracked(cp);
+            return -1;
+        }
+        if (findActivitySlot(cp->desc, target, usn, &slot) != 0)
+            return -1;
+    }
+    uint32_t now = ssdpNow();
+    QNDevDesc &root = cp->desc->device;
+    logActivity(*slot.lastActive == 0, now, alive.maxAge, cp->desc, target, usn);
+    *slot.lastActive = now;
+    *slot.cacheControl = alive.maxAge;
+    if (root.lastActive == 0) {
+        root.lastActive = now;
+        root.cacheControl = alive.maxAge;
+    }
+    if (cp->cp.cpType == CPT_PLAIN) {
+        cp->desc->hostAddr = 0;
+        cp->desc->hostPort = 0;
+    } else {
+        cp->desc->hostAddr = alive.addr;
+        cp->desc->hostPort = alive.port;
+    }
+    return 0;
 }
 
 } // namespace
@@ -202,6 +231,10 @@ int cpHandleSsdp(MsgHandler *handler, bool isAnnouncement)
     HttpMsg *msg = handler->msg;
     if (cp == nullptr || msg == nullptr)
         return QN_ERR_ARG;
+    // While the control point's description is being fetched, its messages
+    // wait their turn.
+    if (downloadDefers(cp, handler))
+        return 0;
     if (cp->desc == nullptr && (cp->desc = new (std::nothrow) QNRootDesc{}) == nullptr)
         return QN_ERR_NOMEM;
     debugPrintf(LOG_SSDP, LOG_DETAIL, "Desc %08x:Root %08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(cp->desc)),
@@ -225,45 +258,18 @@ int cpHandleSsdp(MsgHandler *handler, bool isAnnouncement)
     uint32_t maxAge = readMaxAge(findHeader(msg, HH_CACHE_CONTROL));
     if (maxAge == 0)
         return -1;
+    HeardAlive alive{};
+    copyBounded(alive.target, sizeof alive.target, target);
+    copyBounded(alive.usn, sizeof alive.usn, usn);
+    copyBounded(alive.location, sizeof alive.location, location);
+    alive.maxAge = maxAge;
+    alive.addr = addr;
+    alive.port = port;
     QNDevDesc &root = cp->desc->device;
-    if (root.lastActive == 0 || root.fieldCount == 0)
-        firstDownload(cp, location, addr, port);
-    ActivitySlot slot{};
-    if (findActivitySlot(cp->desc, target, usn, &slot) != 0) {
-        debugPrint(LOG_SSDP, "!last active", LOG_DETAIL);
-        discardTracked(cp);
-        return -1;
+    // The rest waits for the description: the loop fetches it meanwhile.
+    if (root.lastActive == 0 || root.fieldCount == 0) {
+        downloadStart(cp, alive, cp->cp.cpType != CPT_PLAIN, takeAlive);
+        return 0;
     }
-    char locationText[QN_VAL_MAX_LEN];
-    copyBounded(locationText, sizeof locationText, location);
-    if (cp->cp.notifyApp) {
-        int answer = cp->cp.msgHandler(cp->self, MT_CP_ALIVE, 0, locationText);
-        // The application may have removed this control point meanwhile.
-        if (cp->kind != EK_CTRL_POINT || cp->desc == nullptr)
-            return -1;
-        if (answer != 0) {
-            consolePrint(" onAlive() error!\r\n");
-            debugPrint(LOG_SSDP, "User denied", LOG_NOTABLE);
-            discardTracked(cp);
-            return -1;
-        }
-        if (findActivitySlot(cp->desc, target, usn, &slot) != 0)
-            return -1;
-    }
-    uint32_t now = ssdpNow();
-    logActivity(*slot.lastActive == 0, now, maxAge, cp->desc, target, usn);
-    *slot.lastActive = now;
-    *slot.cacheControl = maxAge;
-    if (root.lastActive == 0) {
-        root.lastActive = now;
-        root.cacheControl = maxAge;
-    }
-    if (cp->cp.cpType == CPT_PLAIN) {
-        cp->desc->hostAddr = 0;
-        cp->desc->hostPort = 0;
-    } else {
-        cp->desc->hostAddr = addr;
-        cp->desc->hostPort = port;
-    }
-    return 0;
+    return takeAlive(cp, alive);
 }

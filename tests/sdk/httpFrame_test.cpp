@@ -226,3 +226,84 @@ TEST(HttpDechunk, LargeBodyInManyChunks)
 }
 
 } // namespace
+
+// ---- Whole requests as they arrive on a connection -------------------------------------
+
+struct FrameCase {
+    const char *name;
+    std::string raw;
+    FrameState state; // of the whole text
+    int status;       // Bad: the answer
+    size_t length;    // Complete: the bytes of the first request
+};
+
+TEST(HttpFrameRequest, CompleteBadOrStillComing)
+{
+    const std::string get = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
+    const std::string post = "POST /c HTTP/1.1\r\nHost: a\r\n";
+    const FrameCase cases[] = {
+        {"no body", get, FrameState::Complete, 0, get.size()},
+        {"a second request is not the first one's body", get + get, FrameState::Complete, 0, get.size()},
+        {"body by Content-Length", post + "Content-Length: 3\r\n\r\nabcGET", FrameState::Complete, 0,
+         post.size() + 24},
+        {"same length twice", post + "Content-Length: 3\r\nContent-Length: 3\r\n\r\nabc", FrameState::Complete, 0,
+         post.size() + 43},
+        {"chunked body", post + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\nGET", FrameState::Complete, 0,
+         post.size() + 43},
+        {"head not ended", "GET / HTTP/1.1\r\nHost: a\r\n", FrameState::Incomplete, 0, 0},
+        {"body short", post + "Content-Length: 9\r\n\r\nabc", FrameState::Incomplete, 0, 0},
+        {"negative length", post + "Content-Length: -3\r\n\r\nabc", FrameState::Bad, 400, 0},
+        {"hexadecimal length", post + "Content-Length: 0x3\r\n\r\nabc", FrameState::Bad, 400, 0},
+        {"length that overflows", post + "Content-Length: 99999999999999999999\r\n\r\n", FrameState::Bad, 400, 0},
+        {"length beyond the buffer", post + "Content-Length: 100000\r\n\r\n", FrameState::Bad, 413, 0},
+        {"two lengths", post + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", FrameState::Bad, 400, 0},
+        {"both framings", post + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n", FrameState::Bad, 400, 0},
+        {"unknown coding", post + "Transfer-Encoding: gzip\r\n\r\n", FrameState::Bad, 400, 0},
+        {"malformed chunk", post + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", FrameState::Bad, 400, 0},
+        {"NUL in the head", std::string("GET / HTTP/1.1\r\nA: \0\r\n\r\n", 24), FrameState::Bad, 400, 0},
+        {"escape in the head", "GET / HTTP/1.1\r\nA: \x1b[m\r\n\r\n", FrameState::Bad, 400, 0},
+        {"lone CR in the head", "GET / HTTP/1.1\r\nA: x\ry\r\n\r\n", FrameState::Bad, 400, 0},
+        {"NUL in the body is the body's", post + "Content-Length: 1\r\n\r\n" + std::string(1, '\0'),
+         FrameState::Complete, 0, post.size() + 22},
+    };
+    constexpr size_t kRoom = 65536;
+    for (const FrameCase &c : cases) {
+        RequestFrame f = httpFrameRequest(c.raw, kRoom);
+        EXPECT_EQ(f.state, c.state) << c.name;
+        if (c.state == FrameState::Bad) {
+            EXPECT_EQ(f.status, c.status) << c.name;
+        }
+        if (c.state == FrameState::Complete) {
+            EXPECT_EQ(f.length, c.length) << c.name;
+        }
+        // Arriving byte by byte, it is complete exactly once the framing is
+        // satisfied, and never judged complete before.
+        for (size_t cut = 0; cut < c.raw.size() && c.state == FrameState::Complete; ++cut) {
+            RequestFrame part = httpFrameRequest(std::string_view(c.raw).substr(0, cut), kRoom);
+            ASSERT_EQ(part.state, cut < c.length ? FrameState::Incomplete : FrameState::Complete) << c.name << cut;
+        }
+    }
+    // A head that fills the room without ending.
+    EXPECT_EQ(httpFrameRequest(std::string(100, 'a'), 100).state, FrameState::Bad);
+}
+
+TEST(HttpAnswerState, FramedUnframedAndShort)
+{
+    const struct {
+        const char *name;
+        std::string raw;
+        AnswerState state;
+    } cases[] = {
+        {"length satisfied", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nab", AnswerState::Complete},
+        {"length short", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", AnswerState::Incomplete},
+        {"no framing", "HTTP/1.1 200 OK\r\n\r\nab", AnswerState::UntilClose},
+        {"head not ended", "HTTP/1.1 200 OK\r\n", AnswerState::Incomplete},
+        {"chunked, last chunk in", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\n\r\n",
+         AnswerState::Complete},
+        {"chunked, cut", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\na", AnswerState::Incomplete},
+        {"after an interim 100", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+         AnswerState::Complete},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(httpAnswerState(c.raw), c.state) << c.name;
+}

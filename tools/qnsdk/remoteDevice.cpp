@@ -158,8 +158,7 @@ bool RemoteSession::findLocation(const RemoteOptions &options, std::string *loca
     }
     qnChangeEntityState(searcher, ES_RUNNING);
     qnCPSearch(searcher, "", 1, nullptr);
-    auto until = Clock::now() + std::chrono::seconds(waitSeconds_);
-    while (Clock::now() < until) {
+    while (Clock::now() < deadline_) {
         std::this_thread::sleep_for(kPoll);
         std::lock_guard guard(wanted.lock);
         if (!wanted.location.empty()) {
@@ -175,7 +174,7 @@ bool RemoteSession::findLocation(const RemoteOptions &options, std::string *loca
 
 bool RemoteSession::open(const RemoteOptions &options, QNMsgHandler eventHandler, std::string *why)
 {
-    waitSeconds_ = options.waitSeconds;
+    deadline_ = Clock::now() + std::chrono::seconds(options.waitSeconds);
     if (!output_.active()) {
         *why = "cannot keep the stack's messages off standard output";
         return false;
@@ -198,10 +197,9 @@ bool RemoteSession::open(const RemoteOptions &options, QNMsgHandler eventHandler
     }
     qnChangeEntityState(cp_, ES_RUNNING);
     qnCPSearch(cp_, "", 1, nullptr);
-    auto until = Clock::now() + std::chrono::seconds(waitSeconds_);
     char udn[QN_VAL_MAX_LEN];
     while (qnGetUdn(cp_, udn, sizeof udn) != QN_OK) {
-        if (Clock::now() >= until) {
+        if (Clock::now() >= deadline_) {
             *why = "the device at " + location + " was not heard or could not be described";
             return false;
         }
@@ -212,9 +210,8 @@ bool RemoteSession::open(const RemoteOptions &options, QNMsgHandler eventHandler
 
 QN_RET RemoteSession::untilTracked(const std::function<QN_RET()> &call, QN_RET untracked) const
 {
-    auto until = Clock::now() + std::chrono::seconds(waitSeconds_);
     QN_RET rc = call();
-    while (rc == untracked && Clock::now() < until) {
+    while (rc == untracked && Clock::now() < deadline_) {
         std::this_thread::sleep_for(kPoll);
         rc = call();
     }

@@ -9,6 +9,7 @@
 
 #include "qnSdkApi.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ namespace qncli {
 struct RemoteOptions {
     std::string location; // description URL, or a UDN ("uuid:...")
     std::string addr;     // local address; empty: the host's
-    int waitSeconds = 5;  // for the device to be found and described
+    int waitSeconds = 5;  // for the device to be found, described and to answer "tracked"
 };
 
 // Reads --addr IP and --wait S out of argv (they may stand anywhere);
@@ -51,7 +52,9 @@ public:
 
     // Runs a control-point call until it no longer answers "no device
     // tracked" (a device that has just announced itself may say byebye and
-    // alive again), at most waitSeconds.
+    // alive again). Finding, describing and these retries share one
+    // deadline, waitSeconds after open; the call itself then ends within its
+    // own time-out, so that a hostile device cannot stretch the command.
     QN_RET untilTracked(const std::function<QN_RET()> &call, QN_RET untracked = QN_ERR_NO_DEVICE) const;
 
     // Stops the stack; returns what it said on its console, for a failing
@@ -65,7 +68,7 @@ private:
 
     StackOutput output_;
     QN_CONTROL_POINT cp_ = QN_INVALID_CONTROL_POINT;
-    int waitSeconds_ = 5;
+    std::chrono::steady_clock::time_point deadline_{};
     bool running_ = false;
 };
 
