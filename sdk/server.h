@@ -78,6 +78,12 @@ bool serverAddPassTask(PassTask task);
 // its side (at most kLingerWaitMs), so that the work follows the answer.
 uint64_t servingConn();
 
+// Serves the whole request an accepted connection holds (its read turn
+// said Complete) as the loop does: the checks no role makes, the dispatch,
+// the start of the answer. Under the loop's thread, or where no loop runs.
+struct ServerConn;
+void serverServeRequest(ServerConn &conn);
+
 // The stack's one lock. The server thread holds it while it dispatches a
 // message or runs a timer task; API calls take it. Recursive, because
 // handlers call back into the API.

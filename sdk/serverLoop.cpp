@@ -534,6 +534,11 @@ bool serverAddPassTask(PassTask task)
     return false;
 }
 
+void serverServeRequest(ServerConn &conn)
+{
+    serveRequest(conn);
+}
+
 uint64_t servingConn()
 {
     // Whoever asks waits for the connection's end: it must not close
