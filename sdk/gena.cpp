@@ -9,7 +9,6 @@
 #include "text.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/random.h>
 #include <strings.h>
 #include <sys/socket.h>

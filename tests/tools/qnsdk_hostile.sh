@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # qnsdk against a hostile peer on the same host, in a private network:
 #  1. `qnsdk discover --timeout 4` while the peer announces devices whose
-#     LOCATION names qnsdk's own listening ports: qnsdk must not fetch from
-#     itself (the server thread would wait on itself), so it ends on time;
+#     LOCATION names qnsdk's own listening ports: qnsdk never fetches from
+#     itself, and ends on time;
 #  2. `qnsdk subscribe` to the example light while the peer sends events
 #     with SIDs of no subscription: none of them is printed.
 #   qnsdk_hostile.sh BUILD_DIR SOURCE_DIR
