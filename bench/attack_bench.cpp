@@ -41,7 +41,6 @@ namespace {
 using namespace qntest;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char *kSwitchPower = "urn:schemas-upnp-org:service:SwitchPower:1";
 constexpr int32_t kBigFile = 8 * 1024 * 1024;
 
 std::string lightDir() { return std::string(QN_TEST_DATA_DIR) + "/../../examples/binarylight"; }
@@ -108,23 +107,6 @@ struct Stack {
     }
     ~Stack() { qnSdkClean(); }
 };
-
-void measureActions(benchmark::State &state, QN_CONTROL_POINT cp)
-{
-    std::vector<double> us;
-    for (auto _ : state) {
-        QNApiAction a{};
-        copyBounded(a.action, sizeof a.action, "GetStatus");
-        auto start = Clock::now();
-        QN_RET rc = qnCPSoapAction(cp, kSwitchPower, &a);
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (rc != QN_OK) {
-            state.SkipWithError("action failed");
-            break;
-        }
-    }
-    reportLatencies(state, us);
-}
 
 int connectTo(uint16_t port, bool blocking, int rcvbuf = 0)
 {

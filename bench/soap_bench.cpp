@@ -131,24 +131,6 @@ void stopStack()
     qnSdkClean();
 }
 
-// 1000 sequential GetStatus calls; the client's time per call.
-void measureActions(benchmark::State &state, QN_CONTROL_POINT cp)
-{
-    std::vector<double> us;
-    for (auto _ : state) {
-        QNApiAction a{};
-        copyBounded(a.action, sizeof a.action, "GetStatus");
-        auto start = Clock::now();
-        QN_RET rc = qnCPSoapAction(cp, kSwitchPower, &a);
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        if (rc != QN_OK) {
-            state.SkipWithError("action failed");
-            break;
-        }
-    }
-    reportLatencies(state, us);
-}
-
 void BM_ActionRoundTripStackDevice(benchmark::State &state)
 {
     Stack stack = startStack();

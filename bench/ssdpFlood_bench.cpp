@@ -140,23 +140,10 @@ void soapUnderSearches(benchmark::State &state, bool flooded)
     if (flooded)
         flood = std::make_unique<Flood>();
     auto start = Clock::now();
-    std::vector<double> us;
-    for (auto _ : state) {
-        QNApiAction a{};
-        copyBounded(a.action, sizeof a.action, "GetStatus");
-        auto t = Clock::now();
-        QN_RET rc = qnCPSoapAction(cp, kSwitchPower, &a);
-        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t).count());
-        if (rc != QN_OK) {
-            state.SkipWithError("action failed");
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    measureActions(state, cp, std::chrono::milliseconds(5));
     auto end = Clock::now();
     long sent = flood != nullptr ? flood->sent() : 0;
     flood.reset();
-    reportLatencies(state, us);
     std::vector<double> counts = perSecond(sniffer.seen(), start, end);
     std::sort(counts.begin(), counts.end());
     state.counters["answers_p50_per_s"] = counts.empty() ? 0 : counts[counts.size() / 2];
