@@ -340,7 +340,9 @@ void DeviceExplorer::refreshLocked(DeviceRecord &record)
 
     TreeNode &root = tree_.root(rootKindFor(record.active, record.isVirtual, record.filtered));
     TreeNode *node = tree_.findDevice(record.location);
+    std::vector<EnteredValue> entered;
     if (node != nullptr && node->parent != &root) {
+        entered = enteredValues(*node);
         tree_.notify({TreeNotification::NODE_CHANGED, node->parent->id, ""});
         tree_.removeNode(*node);
         node = nullptr;
@@ -359,6 +361,7 @@ void DeviceExplorer::refreshLocked(DeviceRecord &record)
         tree_.rebuildChildren(*node, {});
     else
         buildDevice(*node, record.entity, "", record.location, 0);
+    restoreEnteredValues(*node, entered);
     root.expanded = true;
     tree_.notify({TreeNotification::NODE_CHANGED, root.id, ""});
     list_.store(record);

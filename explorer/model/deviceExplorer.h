@@ -50,6 +50,14 @@ inline constexpr int32_t kTreeListCapacity = 256;
 // device repeats an ancestor's type would otherwise never end).
 inline constexpr int kMaxDeviceDepth = 8;
 
+// A value entered under an argument or a variable of a device node, by the
+// texts of the path from the device node to its item.
+struct EnteredValue {
+    std::vector<std::string> path;
+    uint16_t kind;
+    std::string value;
+};
+
 class DeviceExplorer {
 public:
     // settings must outlive the explorer; its filters, defaultPass and
@@ -152,6 +160,11 @@ private:
     void buildService(TreeNode &node, QN_ENTITY entity, const std::string &serviceType);
     void buildProperties(TreeNode &node, QN_ENTITY entity, const std::vector<std::pair<std::string, std::string>> &fields);
     void showKnownValue(TreeNode &variable, QN_ENTITY entity);
+    // The values entered under a device node's arguments and variables:
+    // they go with the device when its node is made anew under another root.
+    [[nodiscard]] static std::vector<EnteredValue> enteredValues(const TreeNode &device);
+    // Puts the values back on the items that have none after a rebuild.
+    void restoreEnteredValues(TreeNode &device, const std::vector<EnteredValue> &values);
     QN_RET eventReceived(QN_ENTITY cp, const QNApiEvent &event);
     TreeNode *serviceOfEvent(TreeNode &device, QN_ENTITY cp, const std::string &sid);
     void log(std::string line) { tree_.notify({TreeNotification::LOG_LINE, 0, std::move(line)}); }

@@ -26,6 +26,24 @@ std::string firstChildText(const TreeNode &item)
     return item.children.empty() ? std::string() : item.children.front()->text;
 }
 
+bool holdsValue(const TreeNode &node)
+{
+    return node.kind() == NK_ARGUMENT || node.kind() == NK_VARIABLE;
+}
+
+void collectValues(const TreeNode &node, std::vector<std::string> &path,
+                   std::vector<EnteredValue> &out)
+{
+    for (const auto &c : node.children) {
+        path.push_back(c->text);
+        if (!holdsValue(*c))
+            collectValues(*c, path, out);
+        else if (!c->children.empty())
+            out.push_back({path, c->children.front()->kind(), c->children.front()->text});
+        path.pop_back();
+    }
+}
+
 } // namespace
 
 bool DeviceExplorer::hasDevice(const std::string &location) const
@@ -122,6 +140,25 @@ bool DeviceExplorer::enterValue(uint64_t itemId, const std::string &value)
         item->parent->expanded = true;
     tree_.notify({TreeNotification::NODE_CHANGED, item->id, ""});
     return true;
+}
+
+std::vector<EnteredValue> DeviceExplorer::enteredValues(const TreeNode &device)
+{
+    std::vector<EnteredValue> values;
+    std::vector<std::string> path;
+    collectValues(device, path, values);
+    return values;
+}
+
+void DeviceExplorer::restoreEnteredValues(TreeNode &device, const std::vector<EnteredValue> &values)
+{
+    for (const EnteredValue &v : values) {
+        TreeNode *item = &device;
+        for (size_t i = 0; i < v.path.size() && item != nullptr; ++i)
+            item = item->child(v.path[i]);
+        if (item != nullptr && holdsValue(*item) && item->children.empty())
+            tree_.rebuildChildren(*item, {{v.value, v.kind, item->entity(), NI_ITEM}});
+    }
 }
 
 void DeviceExplorer::postDebugLine(std::string line)

@@ -349,11 +349,15 @@ TEST(VirtualDevices, GupnpControlsARunningVirtualDevice)
     stop = true;
     window.join();
 
-    // Stopped, it is a loaded file again; unloaded, its device entity goes.
+    // Stopped, it is a loaded file again and keeps the values entered;
+    // unloaded, its device entity goes.
     ASSERT_TRUE(host.devices.runVirtualDevice(host.node({root, kName}), false));
     r = onlyRecord(host.explorer);
     EXPECT_FALSE(r.active || r.isVirtual);
     ASSERT_NE(host.node({"Inactive Devices", kName}), 0u);
+    EXPECT_NE(host.item("Inactive Devices", {"Actions", "GetProtocolInfo", "Source", "http-get:*:*:*"}), 0u)
+        << host.explorer.dumpTree();
+    EXPECT_NE(host.item("Inactive Devices", {"Variables", "SourceProtocolInfo", "rtsp:*:*:*"}), 0u);
     host.devices.unloadXmlFile(host.node({"Inactive Devices", kName}));
     EXPECT_EQ(qnCheckDevice(r.entity), QN_ERR_ARG);
 }
