@@ -101,18 +101,18 @@ bool fetch(Job &job, const char *url, Step step)
     // The process's own devices are known from their records, never fetched.
     if (resolveRemoteUrl(cp, url, &remote) != 0)
         return false;
-    ExchangeSpec spec{};
-    spec.addr = remote.addr;
-    spec.port = remote.port;
-    copyBounded(spec.localAddr, sizeof spec.localAddr, cp->cp.ipAddr);
-    spec.connectWaitMs = kConnectWaitMs;
-    spec.totalWaitMs = kDownloadWaitMs;
-    spec.answerMax = static_cast<uint32_t>(kMsgBufSize - 1);
+    ExchangePlan plan{};
+    plan.addr = remote.addr;
+    plan.port = remote.port;
+    copyBounded(plan.localAddr, sizeof plan.localAddr, cp->cp.ipAddr);
+    plan.connectWaitMs = kConnectWaitMs;
+    plan.totalWaitMs = kDownloadWaitMs;
+    plan.answerMax = static_cast<uint32_t>(kMsgBufSize - 1);
     std::string request = std::string("GET ") + remote.path + " HTTP/1.1\r\nHost: " + remote.host + "\r\n\r\n";
     debugPrint(LOG_HTTP_XFER, "Sending get", LOG_DETAIL);
     int index = cp->self;
     uint32_t generation = job.generation;
-    exchangeStart(spec, std::move(request), [index, generation, step, where = std::string(url)](ExchangeResult &r) {
+    exchangeStart(plan, std::move(request), [index, generation, step, where = std::string(url)](ExchangeResult &r) {
         Job &j = jobs[index];
         if (j.busy && j.generation == generation)
             step(j, r, where);

@@ -240,20 +240,20 @@ constexpr uint32_t kGenaMethods = methodBit(HM_SUBSCRIBE) | methodBit(HM_UNSUBSC
 constexpr uint32_t kFileMethods = methodBit(HM_GET) | methodBit(HM_HEAD);
 constexpr uint32_t kEventMethods = methodBit(HM_NOTIFY);
 
-bool registerRole(EntitySlot &slot, int index, const RoleSpec &spec, const SockInfo &wanted, bool yields)
+bool registerRole(EntitySlot &slot, int index, const RoleSpec &def, const SockInfo &wanted, bool yields)
 {
     MsgHandler &h = slot.handlers[index];
     slot.wanted[index] = wanted;
-    slot.roles[index] = RoleBlock{spec.role, &slot};
+    slot.roles[index] = RoleBlock{def.role, &slot};
     h = MsgHandler{};
     h.entity = slot.self;
     h.sock = &slot.wanted[index];
-    h.match = spec.match;
-    h.handle = spec.handle;
+    h.match = def.match;
+    h.handle = def.handle;
     h.priv = &slot.roles[index];
     h.state = ES_STOPPED;
     h.yields = yields ? 1 : 0;
-    h.methods = spec.methods;
+    h.methods = def.methods;
     slot.registered[index] = regHandler(&h) == 0;
     return slot.registered[index];
 }

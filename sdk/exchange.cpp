@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 enum class Phase { Connecting, Sending, Reading, Ended };
 
 struct Exchange {
-    ExchangeSpec spec;
+    ExchangePlan plan;
     std::string request;
     ExchangeDone done;
     int fd = -1;
@@ -67,8 +67,8 @@ void bindLocal(int fd, const char *localAddr)
 void begin(Exchange &x)
 {
     auto now = Clock::now();
-    x.connectBy = now + std::chrono::milliseconds(x.spec.connectWaitMs);
-    x.endBy = now + std::chrono::milliseconds(x.spec.totalWaitMs);
+    x.connectBy = now + std::chrono::milliseconds(x.plan.connectWaitMs);
+    x.endBy = now + std::chrono::milliseconds(x.plan.totalWaitMs);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd >= 0)
         fd = sockAvoidZero(fd);
@@ -78,11 +78,11 @@ void begin(Exchange &x)
         return;
     }
     x.fd = fd;
-    bindLocal(fd, x.spec.localAddr);
+    bindLocal(fd, x.plan.localAddr);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = x.spec.addr;
-    peer.sin_port = x.spec.port;
+    peer.sin_addr.s_addr = x.plan.addr;
+    peer.sin_port = x.plan.port;
     if (connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) == 0) {
         x.connected = true;
         x.phase = Phase::Sending;
@@ -95,7 +95,7 @@ void begin(Exchange &x)
 bool answerTaken(Exchange &x, bool peerClosed)
 {
     std::string_view raw(x.answer.data(), x.used);
-    if (x.spec.headEnough && httpHeadersEnd(raw) != kHttpNpos)
+    if (x.plan.headEnough && httpHeadersEnd(raw) != kHttpNpos)
         return true;
     AnswerState state = httpAnswerState(raw);
     return state == AnswerState::Complete || (state == AnswerState::UntilClose && peerClosed);
@@ -103,9 +103,9 @@ bool answerTaken(Exchange &x, bool peerClosed)
 
 void readTurn(Exchange &x)
 {
-    if (x.answer.size() < static_cast<size_t>(x.spec.answerMax) + 1)
-        x.answer.resize(static_cast<size_t>(x.spec.answerMax) + 1);
-    size_t room = x.spec.answerMax - x.used;
+    if (x.answer.size() < static_cast<size_t>(x.plan.answerMax) + 1)
+        x.answer.resize(static_cast<size_t>(x.plan.answerMax) + 1);
+    size_t room = x.plan.answerMax - x.used;
     if (room == 0) {
         end(x, false); // larger than anything the caller takes
         return;
@@ -134,7 +134,7 @@ void sendTurn(Exchange &x)
         }
         x.sent += static_cast<size_t>(n);
     }
-    if (x.spec.answerMax == 0)
+    if (x.plan.answerMax == 0)
         end(x, true);
     else
         x.phase = Phase::Reading;
@@ -155,10 +155,10 @@ void connectTurn(Exchange &x)
 
 } // namespace
 
-void exchangeStart(const ExchangeSpec &spec, std::string request, ExchangeDone done)
+void exchangeStart(const ExchangePlan &plan, std::string request, ExchangeDone done)
 {
     auto x = std::make_unique<Exchange>();
-    x->spec = spec;
+    x->plan = plan;
     x->request = std::move(request);
     x->done = std::move(done);
     {
@@ -174,7 +174,7 @@ void exchangesAdmit(const std::function<bool(uint64_t)> &connAlive)
     size_t live = static_cast<size_t>(std::count_if(running.begin(), running.end(),
                                                     [](const auto &x) { return x->phase != Phase::Ended; }));
     for (auto it = queued.begin(); it != queued.end() && live < static_cast<size_t>(kMaxExchanges);) {
-        if ((*it)->spec.afterConn != 0 && connAlive((*it)->spec.afterConn)) {
+        if ((*it)->plan.afterConn != 0 && connAlive((*it)->plan.afterConn)) {
             ++it;
             continue;
         }
@@ -226,7 +226,7 @@ void exchangesExpire(Clock::time_point now)
             // the peer closes; anything else is cut short.
             bool taken = x->phase == Phase::Reading &&
                          httpAnswerState(std::string_view(x->answer.data(), x->used)) == AnswerState::UntilClose;
-            end(*x, taken || (x->spec.headEnough && x->phase == Phase::Reading && answerTaken(*x, false)));
+            end(*x, taken || (x->plan.headEnough && x->phase == Phase::Reading && answerTaken(*x, false)));
         }
     }
 }

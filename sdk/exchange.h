@@ -14,7 +14,7 @@
 
 struct pollfd;
 
-struct ExchangeSpec {
+struct ExchangePlan {
     uint32_t addr;                 // network byte order
     uint16_t port;                 // network byte order
     char localAddr[kAddrTextLen];  // the connection leaves from it when usable
@@ -37,7 +37,7 @@ struct ExchangeResult {
 using ExchangeDone = std::function<void(ExchangeResult &result)>;
 
 // Queues an exchange and wakes the loop. Call with the stack lock held.
-void exchangeStart(const ExchangeSpec &spec, std::string request, ExchangeDone done);
+void exchangeStart(const ExchangePlan &plan, std::string request, ExchangeDone done);
 
 // ---- The loop's side (server.cpp) ----------------------------------------------------
 

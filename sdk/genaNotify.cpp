@@ -182,18 +182,18 @@ bool attempt(Delivery &d)
     std::string request = found ? notifyText(d, url) : std::string();
     if (request.empty())
         return false;
-    ExchangeSpec spec{};
-    spec.addr = url.addr;
-    spec.port = htons(url.port);
-    copyBounded(spec.localAddr, sizeof spec.localAddr, d.localAddr);
-    spec.connectWaitMs = kNotifyConnectWaitMs;
-    spec.totalWaitMs = kNotifyWaitMs;
-    spec.answerMax = kNotifyAnswerMax;
-    spec.headEnough = true;
-    spec.afterConn = d.afterConn;
+    ExchangePlan plan{};
+    plan.addr = url.addr;
+    plan.port = htons(url.port);
+    copyBounded(plan.localAddr, sizeof plan.localAddr, d.localAddr);
+    plan.connectWaitMs = kNotifyConnectWaitMs;
+    plan.totalWaitMs = kNotifyWaitMs;
+    plan.answerMax = kNotifyAnswerMax;
+    plan.headEnough = true;
+    plan.afterConn = d.afterConn;
     d.afterConn = 0;
     debugPrint(LOG_GENA, "Sending Notifying\r\n", LOG_DETAIL);
-    exchangeStart(spec, std::move(request), [d = std::move(d)](ExchangeResult &result) mutable {
+    exchangeStart(plan, std::move(request), [d = std::move(d)](ExchangeResult &result) mutable {
         if (!result.connected) {
             // Refused or not accepted in time: the next URL gets it.
             debugPrint(LOG_GENA, "Notifying - sock open err\r\n", LOG_ERROR);
