@@ -7,6 +7,7 @@
 
 #include "childProcess.h"
 #include "deviceProcess.h"
+#include "explorerStack.h"
 #include "sdkThread.h"
 
 #include <gtest/gtest.h>
@@ -34,22 +35,7 @@ constexpr char kPowerType[] = "urn:schemas-upnp-org:service:SwitchPower:1";
 
 using qntest::waitFor;
 
-// The stack for one test; made after the DeviceProcess, whose fork must not
-// see a server thread.
-struct Stack {
-    Stack()
-    {
-        qnSetConsoleSink([](const char *) {});
-        QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
-        ok = qnSdkInit(&config) == QN_OK;
-    }
-    ~Stack()
-    {
-        qnSdkClean();
-        qnSetConsoleSink(nullptr);
-    }
-    bool ok = false;
-};
+using Stack = qntest::ExplorerStack;
 
 FilterRecord dropUdn(const std::string &name, const std::string &udn)
 {

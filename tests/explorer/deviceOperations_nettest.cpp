@@ -11,6 +11,7 @@
 
 #include "childProcess.h"
 #include "deviceProcess.h"
+#include "explorerStack.h"
 #include "gupnpPeer.h"
 #include "sdkThread.h"
 
@@ -77,20 +78,7 @@ QN_RET childLight(QN_ENTITY device, int32_t type, QN_COOKIE, void *arg)
 
 // ---- The test's side ------------------------------------------------------------------------
 
-struct Stack {
-    Stack()
-    {
-        qnSetConsoleSink([](const char *) {});
-        QNApiSdkConfig config{1, 0, 1 << 20, qntest::startThread, 0, 0};
-        ok = qnSdkInit(&config) == QN_OK;
-    }
-    ~Stack()
-    {
-        qnSdkClean();
-        qnSetConsoleSink(nullptr);
-    }
-    bool ok = false;
-};
+using Stack = qntest::ExplorerStack;
 
 // The person: dismisses message boxes (recording them) and types the
 // script's values into the dialog's editable entries.
@@ -134,6 +122,29 @@ private:
     std::vector<std::string> enter_;
     SetValueDialog shown_;
 };
+
+// The Device Explorer on the loopback and the operations on it, as the
+// window has them; the explorer's control points listen on callbackPort.
+struct Workbench {
+    explicit Workbench(uint16_t callbackPort) { settings.callbackPort = callbackPort; }
+    static bool start(DeviceExplorer &explorer)
+    {
+        explorer.setBindAddress("127.0.0.1");
+        return explorer.startExplorer(true);
+    }
+    AppSettings settings;
+    DeviceExplorer ex{settings};
+    bool started = start(ex);
+    FakePrompts prompts;
+    DeviceOperations ops{ex, prompts};
+};
+
+// path followed by tail.
+std::vector<std::string> below(std::vector<std::string> path, const std::vector<std::string> &tail)
+{
+    path.insert(path.end(), tail.begin(), tail.end());
+    return path;
+}
 
 // The node at path below the device node of location ({} the device node);
 // its id, and the text of its first child.
@@ -293,20 +304,14 @@ TEST(DeviceOperations, StackLightActionsFaultsQueriesAndEvents)
     DeviceProcess process({{"uuid:0be70000-0000-4000-8000-000000000001", 32201}}, true, childLight);
     Stack stack;
     ASSERT_TRUE(stack.ok);
-    AppSettings settings;
-    settings.callbackPort = 32250;
-    DeviceExplorer ex(settings);
-    ex.setBindAddress("127.0.0.1");
-    ASSERT_TRUE(ex.startExplorer(true));
-    FakePrompts prompts;
-    DeviceOperations ops(ex, prompts);
+    Workbench bench(32250);
+    ASSERT_TRUE(bench.started);
+    DeviceExplorer &ex = bench.ex;
+    FakePrompts &prompts = bench.prompts;
+    DeviceOperations &ops = bench.ops;
     const std::string url = process.url();
     const std::vector<std::string> service = {"Service List", kPower};
-    auto at = [&](std::vector<std::string> tail) {
-        std::vector<std::string> path = service;
-        path.insert(path.end(), tail.begin(), tail.end());
-        return path;
-    };
+    auto at = [&](const std::vector<std::string> &tail) { return below(service, tail); };
     ASSERT_TRUE(explored(ex, ops, url, at({"Variables", "Status"}))) << ex.dumpTree();
     Window window;
     window.take(ex);
@@ -402,19 +407,13 @@ TEST(DeviceOperations, GupnpLightTypedValuesAndEvents)
     std::string ready = light.waitForLine("READY ", 15000);
     ASSERT_FALSE(ready.empty());
     const std::string url = ready.substr(6);
-    AppSettings settings;
-    settings.callbackPort = 32260;
-    DeviceExplorer ex(settings);
-    ex.setBindAddress("127.0.0.1");
-    ASSERT_TRUE(ex.startExplorer(true));
-    FakePrompts prompts;
-    DeviceOperations ops(ex, prompts);
+    Workbench bench(32260);
+    ASSERT_TRUE(bench.started);
+    DeviceExplorer &ex = bench.ex;
+    FakePrompts &prompts = bench.prompts;
+    DeviceOperations &ops = bench.ops;
     const std::vector<std::string> service = {"Service List", kDimming};
-    auto at = [&](std::vector<std::string> tail) {
-        std::vector<std::string> path = service;
-        path.insert(path.end(), tail.begin(), tail.end());
-        return path;
-    };
+    auto at = [&](const std::vector<std::string> &tail) { return below(service, tail); };
     ASSERT_TRUE(explored(ex, ops, url, at({"Variables", "LoadLevelStatus"}))) << ex.dumpTree();
 
     const std::vector<std::string> setLevel = at({"Actions", "SetLoadLevelTarget"});
@@ -467,13 +466,11 @@ TEST(DeviceOperations, WorkerOperationsWhileHandlersPublish)
     DeviceProcess process({{"uuid:0be70000-0000-4000-8000-000000000002", 32211}}, true, childLight);
     Stack stack;
     ASSERT_TRUE(stack.ok);
-    AppSettings settings;
-    settings.callbackPort = 32270;
-    DeviceExplorer ex(settings);
-    ex.setBindAddress("127.0.0.1");
-    ASSERT_TRUE(ex.startExplorer(true));
-    FakePrompts prompts;
-    DeviceOperations ops(ex, prompts);
+    Workbench bench(32270);
+    ASSERT_TRUE(bench.started);
+    DeviceExplorer &ex = bench.ex;
+    FakePrompts &prompts = bench.prompts;
+    DeviceOperations &ops = bench.ops;
     const std::string url = process.url();
     const std::vector<std::string> service = {"Service List", kPower};
     ASSERT_TRUE(explored(ex, ops, url, {"Service List", kPower, "Variables", "Status"})) << ex.dumpTree();
