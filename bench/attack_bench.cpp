@@ -23,7 +23,6 @@
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,17 +62,6 @@ QN_RET lightHandler(QN_ENTITY, int32_t type, QN_COOKIE, void *arg)
 
 QN_RET declineAll(QN_ENTITY, int32_t, QN_COOKIE, void *) { return QN_ERR; }
 
-int openFds()
-{
-    int n = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr)
-            ++n;
-        closedir(dir);
-    }
-    return n;
-}
-
 struct Stack {
     QN_DEVICE device = QN_INVALID_DEVICE;
     QN_CONTROL_POINT cp = QN_INVALID_CONTROL_POINT;
@@ -107,19 +95,6 @@ struct Stack {
     }
     ~Stack() { qnSdkClean(); }
 };
-
-int connectTo(uint16_t port, bool blocking, int rcvbuf = 0)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
-    if (rcvbuf > 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-    return fd;
-}
 
 // Runs fn on a thread until stopped.
 class Attacker {
@@ -163,7 +138,7 @@ void BM_SoapDuringSlowPeers(benchmark::State &state)
                     return gone;
                 });
                 while (v.size() < n) {
-                    int fd = connectTo(port, true, rcvbuf);
+                    int fd = connectLoopback(port, true, rcvbuf);
                     if (first != nullptr)
                         (void)send(fd, first->data(), first->size(), MSG_NOSIGNAL);
                     v.push_back(fd);
@@ -190,7 +165,7 @@ void BM_SoapDuringBurst(benchmark::State &state)
     Stack stack;
     uint16_t port = stack.port;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    int before = openFds();
+    int before = openDescriptors();
     {
         Attacker burst([port](std::atomic<bool> &stop) {
             const std::string ask = "GET /BinaryLight.xml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
@@ -198,7 +173,7 @@ void BM_SoapDuringBurst(benchmark::State &state)
             while (!stop) {
                 // 1000 per second, in batches of ten.
                 for (int i = 0; i < 10; ++i) {
-                    int fd = connectTo(port, true);
+                    int fd = connectLoopback(port, true);
                     (void)send(fd, ask.data(), ask.size(), MSG_NOSIGNAL);
                     open.push_back(fd);
                 }
@@ -219,7 +194,7 @@ void BM_SoapDuringBurst(benchmark::State &state)
     }
     std::this_thread::sleep_for(std::chrono::seconds(2));
     state.counters["fds_before"] = before;
-    state.counters["fds_after"] = openFds();
+    state.counters["fds_after"] = openDescriptors();
 }
 
 // A description server that trickles: a byte every 50 ms, for ever.

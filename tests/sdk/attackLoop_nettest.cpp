@@ -13,7 +13,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <dirent.h>
 
 #include <regex>
 #include <sstream>
@@ -32,17 +31,6 @@ long msSince(Clock::time_point start)
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-int openFds()
-{
-    int n = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr)
-            ++n;
-        closedir(dir);
-    }
-    return n;
-}
-
 // The light, and a large file for whoever asks for /big.bin.
 QN_RET attackedLight(QN_ENTITY device, int32_t type, QN_COOKIE cookie, void *arg)
 {
@@ -54,23 +42,6 @@ QN_RET attackedLight(QN_ENTITY device, int32_t type, QN_COOKIE cookie, void *arg
     file->fileSize = kBigFile;
     std::memset(file->buf, 'b', static_cast<size_t>(file->bufLen));
     return QN_OK;
-}
-
-// A socket that never reads: what the stack sends piles up in it.
-int connectNonReading(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // Reads until the peer closes or resets; false when it is still open after waitMs.
@@ -180,7 +151,7 @@ protected:
         ASSERT_EQ(eventLog.waitFor(1).size(), 1u);
         // What the stack holds once it serves: the baseline to come back to.
         std::this_thread::sleep_for(400ms);
-        baseFds_ = openFds();
+        baseFds_ = openDescriptors();
     }
 
     std::string get(const std::string &path, int waitMs = 3000)
@@ -213,7 +184,7 @@ protected:
     // Waits until the descriptors are back to the baseline (plus extra).
     bool fdsBack(int extra = 0, std::chrono::milliseconds limit = 6000ms)
     {
-        return waitFor([&] { return openFds() <= baseFds_ + extra; }, limit);
+        return waitFor([&] { return openDescriptors() <= baseFds_ + extra; }, limit);
     }
 
     uint16_t port_ = 0;
@@ -372,7 +343,7 @@ TEST_F(AttackLoop, PeersThatNeverReadOrResetCostNothing)
     std::vector<int> stalled;
     const std::string ask = "GET /big.bin HTTP/1.1\r\nHost: " + host() + "\r\n\r\n";
     for (int i = 0; i < 10; ++i) {
-        int fd = connectNonReading(port_);
+        int fd = connectLoopback(port_, true, 4096); // a small buffer, never read
         ASSERT_GE(fd, 0);
         ASSERT_EQ(send(fd, ask.data(), ask.size(), MSG_NOSIGNAL), static_cast<ssize_t>(ask.size()));
         stalled.push_back(fd);
@@ -416,12 +387,7 @@ TEST_F(AttackLoop, DeadSubscriberCostsNoWaitAndIsDropped)
     FakePeer hole(kFirstAddr, 0, 0);
     std::vector<int> fillers;
     for (int i = 0; i < 4; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(hole.port());
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        (void)connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        int fd = connectLoopback(hole.port(), false);
         fillers.push_back(fd);
     }
     std::this_thread::sleep_for(100ms);
@@ -467,13 +433,8 @@ TEST_F(AttackLoop, ThousandConnectionsInOneSecondAreEachServedOrRefused)
     std::vector<int> fds;
     auto start = Clock::now();
     for (int i = 0; i < kConnections; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        int fd = connectLoopback(port_, false);
         ASSERT_GE(fd, 0) << "the test itself is out of descriptors";
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(port_);
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        (void)connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
         fds.push_back(fd);
     }
     EXPECT_LT(msSince(start), 1000);

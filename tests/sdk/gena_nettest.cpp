@@ -320,12 +320,7 @@ TEST_F(Gena, DeliveryPassesOverDeadUrls)
     FakePeer hole(kFirstAddr, 0, 0); // listens, never accepts
     std::vector<int> fillers;          // connects that fill its backlog
     for (int i = 0; i < 4; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(hole.port());
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        (void)connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        int fd = connectLoopback(hole.port(), false);
         fillers.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

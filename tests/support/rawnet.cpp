@@ -1,6 +1,7 @@
 #include "rawnet.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -100,6 +101,35 @@ int listenTcp(const char *addr, uint16_t port, int backlog)
         return -1;
     }
     return fd;
+}
+
+int connectLoopback(uint16_t port, bool blocking, int rcvbuf)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
+    if (fd < 0)
+        return -1;
+    if (rcvbuf > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 && blocking) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr)
+            ++n;
+        closedir(dir);
+    }
+    return n;
 }
 
 } // namespace qntest

@@ -38,4 +38,12 @@ uint16_t freePort();
 // SO_REUSEADDR; -1 when it cannot be made.
 int listenTcp(const char *addr, uint16_t port, int backlog);
 
+// A TCP socket connecting to 127.0.0.1:port, with a receive buffer of
+// rcvbuf bytes when rcvbuf > 0 (a peer that hardly reads). A non-blocking
+// one may still be connecting; a blocking one is -1 when the connect fails.
+int connectLoopback(uint16_t port, bool blocking, int rcvbuf = 0);
+
+// The descriptors this process has open.
+int openDescriptors();
+
 } // namespace qntest
