@@ -54,7 +54,7 @@ inline constexpr int kMaxDeviceDepth = 8;
 // texts of the path from the device node to its item.
 struct EnteredValue {
     std::vector<std::string> path;
-    uint16_t kind;
+    NodeKind kind; // NK_ARGUMENT_VALUE or NK_VARIABLE_VALUE
     std::string value;
 };
 

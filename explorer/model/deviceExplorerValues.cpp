@@ -3,6 +3,7 @@
 // device answers with. The mutex only: the stack is never called here.
 #include "deviceExplorer.h"
 
+#include "actionArguments.h"
 
 namespace lumivar {
 
@@ -39,7 +40,7 @@ void collectValues(const TreeNode &node, std::vector<std::string> &path,
         if (!holdsValue(*c))
             collectValues(*c, path, out);
         else if (!c->children.empty())
-            out.push_back({path, c->children.front()->kind(), c->children.front()->text});
+            out.push_back({path, static_cast<NodeKind>(c->children.front()->kind()), c->children.front()->text});
         path.pop_back();
     }
 }
@@ -134,8 +135,7 @@ bool DeviceExplorer::enterValue(uint64_t itemId, const std::string &value)
     TreeNode *item = tree_.findById(itemId);
     if (item == nullptr || (item->kind() != NK_ARGUMENT && item->kind() != NK_VARIABLE))
         return false;
-    const uint16_t kind = item->kind() == NK_ARGUMENT ? NK_ARGUMENT_VALUE : NK_VARIABLE_VALUE;
-    tree_.rebuildChildren(*item, {{value, kind, item->entity(), NI_ITEM}});
+    setValueItem(tree_, *item, item->kind() == NK_ARGUMENT ? NK_ARGUMENT_VALUE : NK_VARIABLE_VALUE, value);
     if (item->parent != nullptr)
         item->parent->expanded = true;
     tree_.notify({TreeNotification::NODE_CHANGED, item->id, ""});
@@ -157,7 +157,7 @@ void DeviceExplorer::restoreEnteredValues(TreeNode &device, const std::vector<En
         for (size_t i = 0; i < v.path.size() && item != nullptr; ++i)
             item = item->child(v.path[i]);
         if (item != nullptr && holdsValue(*item) && item->children.empty())
-            tree_.rebuildChildren(*item, {{v.value, v.kind, item->entity(), NI_ITEM}});
+            setValueItem(tree_, *item, v.kind, v.value);
     }
 }
 
