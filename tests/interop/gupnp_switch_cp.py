@@ -23,7 +23,7 @@ import gi
 gi.require_version("GUPnP", "1.6")
 gi.require_version("GSSDP", "1.6")
 from gi.repository import GLib, GObject, GUPnP  # noqa: E402
-from gupnp_cp_run import run_control_point, say  # noqa: E402
+from gupnp_cp_run import query_request, run_control_point, say  # noqa: E402
 
 SWITCH = "urn:schemas-upnp-org:service:SwitchPower:1"
 WAIT_SECONDS = 10
@@ -47,13 +47,7 @@ def call(proxy, name, ins, outs):
 
 
 def query(proxy, variable):
-    body = ('<?xml version="1.0"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
-            's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
-            '<u:QueryStateVariable xmlns:u="urn:schemas-upnp-org:control-1-0"><u:varName>%s</u:varName>'
-            '</u:QueryStateVariable></s:Body></s:Envelope>' % variable)
-    request = urllib.request.Request(proxy.get_control_url(), data=body.encode(), method="POST", headers={
-        "Content-Type": 'text/xml; charset="utf-8"',
-        "SOAPACTION": '"urn:schemas-upnp-org:control-1-0#QueryStateVariable"'})
+    request = query_request(proxy, variable)
     text = urllib.request.urlopen(request, timeout=5).read().decode()
     start = text.index("<return>") + len("<return>")
     say({"query": variable, "value": text[start:text.index("</return>")]})

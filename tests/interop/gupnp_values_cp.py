@@ -22,7 +22,7 @@ import gi
 gi.require_version("GUPnP", "1.6")
 gi.require_version("GSSDP", "1.6")
 from gi.repository import GLib, GObject, GUPnP  # noqa: E402
-from gupnp_cp_run import run_control_point, say  # noqa: E402
+from gupnp_cp_run import query_request, run_control_point, say  # noqa: E402
 
 WAIT_SECONDS = 10
 
@@ -40,13 +40,7 @@ def action(proxy, text):
 
 
 def query(proxy, text):
-    body = ('<?xml version="1.0"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
-            's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
-            '<u:QueryStateVariable xmlns:u="urn:schemas-upnp-org:control-1-0"><u:varName>%s</u:varName>'
-            '</u:QueryStateVariable></s:Body></s:Envelope>' % text[1:])
-    request = urllib.request.Request(proxy.get_control_url(), data=body.encode(), method="POST", headers={
-        "Content-Type": 'text/xml; charset="utf-8"',
-        "SOAPACTION": '"urn:schemas-upnp-org:control-1-0#QueryStateVariable"'})
+    request = query_request(proxy, text[1:])
     answer = urllib.request.urlopen(request, timeout=5).read().decode()
     start = answer.index("<return>") + len("<return>")
     say({"call": text, "value": answer[start:answer.index("</return>")]})
