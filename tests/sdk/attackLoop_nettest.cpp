@@ -134,14 +134,7 @@ protected:
     {
         LightStack::SetUp();
         port_ = freePort();
-        QNApiDevSettings s{};
-        copyBounded(s.ipAddr, sizeof s.ipAddr, "127.0.0.1");
-        s.httpPort = s.soapPort = port_;
-        copyBounded(s.localPath, sizeof s.localPath, lightDir());
-        copyBounded(s.webPath, sizeof s.webPath, "/");
-        copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
-        s.msgHandler = attackedLight;
-        s.adPeriod = 20;
+        QNApiDevSettings s = lightSettings("127.0.0.1", port_, port_, attackedLight);
         dev_ = qnAddDevice(&s);
         ASSERT_NE(dev_, QN_INVALID_DEVICE);
         ASSERT_EQ(qnChangeEntityState(dev_, ES_RUNNING), QN_OK);

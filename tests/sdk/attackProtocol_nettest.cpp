@@ -155,15 +155,7 @@ protected:
         }
         soapPort_ = freePort();
         filePort_ = freePort();
-        QNApiDevSettings d{};
-        copyBounded(d.ipAddr, sizeof d.ipAddr, "127.0.0.1");
-        d.soapPort = soapPort_;
-        d.httpPort = filePort_;
-        copyBounded(d.localPath, sizeof d.localPath, lightDir());
-        copyBounded(d.webPath, sizeof d.webPath, "/");
-        copyBounded(d.descFile, sizeof d.descFile, "BinaryLight.xml");
-        d.msgHandler = deviceHandler;
-        d.adPeriod = 20;
+        QNApiDevSettings d = lightSettings("127.0.0.1", soapPort_, filePort_, deviceHandler);
         device_ = qnAddDevice(&d);
         ASSERT_NE(device_, QN_INVALID_DEVICE);
         ASSERT_EQ(qnChangeEntityState(device_, ES_RUNNING), QN_OK);

@@ -238,6 +238,23 @@ inline QN_RET cpHandler(QN_ENTITY cp, int32_t type, QN_COOKIE, void *arg)
     return eventLog.answer;
 }
 
+// The BinaryLight example at addr: control and events on soapPort, its
+// files (dir holds BinaryLight.xml and the SCPD it names) on httpPort.
+inline QNApiDevSettings lightSettings(const char *addr, uint16_t soapPort, uint16_t httpPort, QNMsgHandler handler,
+                                      const std::string &dir = lightDir())
+{
+    QNApiDevSettings s{};
+    copyBounded(s.ipAddr, sizeof s.ipAddr, addr);
+    s.soapPort = soapPort;
+    s.httpPort = httpPort;
+    copyBounded(s.localPath, sizeof s.localPath, dir);
+    copyBounded(s.webPath, sizeof s.webPath, "/");
+    copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
+    s.msgHandler = handler;
+    s.adPeriod = 20;
+    return s;
+}
+
 // ---- Control points tracked by hand ------------------------------------------------------
 
 inline QNApiCtrlPointSettings cpSettings(const std::string &descUrl, uint16_t eventPort,
@@ -310,15 +327,7 @@ protected:
     // dir holds BinaryLight.xml and the SCPD it names.
     QN_DEVICE addLightAt(const char *addr, uint16_t port, const std::string &dir = lightDir())
     {
-        QNApiDevSettings s{};
-        copyBounded(s.ipAddr, sizeof s.ipAddr, addr);
-        s.httpPort = port;
-        s.soapPort = port;
-        copyBounded(s.localPath, sizeof s.localPath, dir);
-        copyBounded(s.webPath, sizeof s.webPath, "/");
-        copyBounded(s.descFile, sizeof s.descFile, "BinaryLight.xml");
-        s.msgHandler = lightHandler;
-        s.adPeriod = 20;
+        QNApiDevSettings s = lightSettings(addr, port, port, lightHandler, dir);
         QN_DEVICE dev = qnAddDevice(&s);
         EXPECT_NE(dev, QN_INVALID_DEVICE) << console();
         EXPECT_EQ(qnChangeEntityState(dev, ES_RUNNING), QN_OK);
